@@ -1,0 +1,131 @@
+// "startEdit", "getEdit" and "endEdit": the host's source text goes through
+// a temporary file in a directory the host names.
+#include "editor.h"
+
+#include <strsafe.h>
+
+#include "../frame/frame.h"
+
+static const char kTempName[] = "QuillhavenTemp.html";
+
+char g_workDir[MAX_PATH] = "";
+
+// A current directory that does not fit cannot be set back, so a handler
+// that can't save it doesn't change it.
+static BOOL SaveCurrentDir(char* saved)
+{
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, saved);
+    return length != 0 && length < MAX_PATH;
+}
+
+static BOOL WriteWholeFile(HANDLE file, const char* text)
+{
+    DWORD length = (DWORD)lstrlenA(text);
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !SetEndOfFile(file))
+        return FALSE;
+    return WriteFile(file, text, length, &written, NULL) && written == length;
+}
+
+int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
+{
+    (void)unused;
+    const char* dirArg = g_host->GetArgString(g_host, args[0]);
+    const char* text = g_host->GetArgString(g_host, args[1]);
+
+    // A relative directory is resolved once, so that the file written, the
+    // path the editor gets and the edited-file record name the same file.
+    char workDir[MAX_PATH];
+    char tempPath[MAX_PATH];
+    char saved[MAX_PATH];
+    DWORD length = GetFullPathNameA(dirArg, ARRAYSIZE(workDir), workDir, NULL);
+    if (length == 0 || length >= ARRAYSIZE(workDir) ||
+        FAILED(StringCchPrintfA(tempPath, ARRAYSIZE(tempPath), "%s\\%s", workDir, kTempName)) ||
+        !SaveCurrentDir(saved))
+        return g_host->ReturnBool(g_host, 0, result);
+    if (!SetCurrentDirectoryA(workDir))
+        return g_host->ReturnBool(g_host, 0, result);
+    StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
+
+    BOOL ok = FALSE;
+    char editorDir[MAX_PATH];
+    HANDLE file = CreateFileA(kTempName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        goto out;
+    ok = WriteWholeFile(file, text);
+    CloseHandle(file);
+    if (!ok)
+        goto out;
+
+    g_savedWriteTime = GetWriteTime(kTempName);
+    StringCchCopyA(g_editedPath, ARRAYSIZE(g_editedPath), tempPath);  // fits: checked above
+
+    // The editor starts while the work directory is current, so it is the
+    // editor's own current directory too.
+    if (!FindEditorDir(editorDir)) {
+        ReportEditorMissing();
+        ok = FALSE;
+    } else {
+        ok = OpenInEditor(editorDir, tempPath);
+    }
+
+out:
+    SetCurrentDirectoryA(saved);
+    return g_host->ReturnBool(g_host, ok ? 1 : 0, result);
+}
+
+int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
+{
+    (void)unused;
+    (void)args;
+    char saved[MAX_PATH];
+    if (!SaveCurrentDir(saved))
+        return 0;
+    // With no work directory yet this fails, and the file is looked for in
+    // the current directory as it was.
+    SetCurrentDirectoryA(g_workDir);
+
+    int delivered = 0;
+    char* text = NULL;
+    LARGE_INTEGER size;
+    DWORD got = 0;
+    HANDLE file = CreateFileA(kTempName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        goto out;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > (LONGLONG)(MAXDWORD - 32))
+        goto out;
+    text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
+    if (text == NULL)
+        goto out;
+    // A failed read delivers nothing rather than an empty text the host
+    // would take for the edit.
+    if (!ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL))
+        goto out;
+    text[got] = '\0';
+    delivered = g_host->ReturnString(g_host, text, result);
+
+out:
+    if (text != NULL)
+        HeapFree(GetProcessHeap(), 0, text);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    SetCurrentDirectoryA(saved);
+    return delivered;
+}
+
+int __cdecl OnEndEdit(void* unused, JSAArg* args, JSAResult result)
+{
+    (void)unused;
+    (void)args;
+    (void)result;
+    char saved[MAX_PATH];
+    if (!SaveCurrentDir(saved))
+        return 0;
+    SetCurrentDirectoryA(g_workDir);
+    DeleteFileA(kTempName);
+    SetCurrentDirectoryA(saved);
+    return 0;
+}

@@ -1,0 +1,326 @@
+// Test fixtures and helpers shared by the test programs.
+#include "support.h"
+
+#include <stdio.h>
+
+const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
+const char kDialogTitle[] = "Quillhaven: Under the Scrivlet edit";
+
+std::string BinDir()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string dir(path, length);
+    return dir.substr(0, dir.find_last_of('\\'));
+}
+
+std::string ModulePath() { return BinDir() + "\\Quillhaven.dll"; }
+
+std::string NewTempDir(const char* tag)
+{
+    static int counter = 0;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string dir = std::string(temp) + "qh-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
+                      "-" + std::to_string(++counter);
+    RemoveTree(dir);
+    CreateDirectoryA(dir.c_str(), NULL);
+    return dir;
+}
+
+void RemoveTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+std::string ReadFileBytes(const std::string& path, bool* exists)
+{
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (exists != NULL)
+        *exists = file != NULL;
+    if (file == NULL)
+        return bytes;
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
+        bytes.append(chunk, got);
+    fclose(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+std::string CurrentDir()
+{
+    char dir[MAX_PATH * 2];
+    DWORD length = GetCurrentDirectoryA(sizeof(dir), dir);
+    return std::string(dir, length);
+}
+
+void DeleteKeyTree(HKEY root, const char* path)
+{
+    HKEY key = NULL;
+    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD size = sizeof(name);
+        while (RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS) {
+            DeleteKeyTree(key, name);
+            size = sizeof(name);
+        }
+        RegCloseKey(key);
+    }
+    RegDeleteKeyA(root, path);
+}
+
+void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
+                 DWORD size)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, (const BYTE*)data, size), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type, std::string* data)
+{
+    HKEY key = NULL;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    bool ok = RegQueryValueExA(key, name, NULL, type, NULL, &size) == ERROR_SUCCESS;
+    if (ok) {
+        data->assign(size, '\0');
+        ok = RegQueryValueExA(key, name, NULL, type, (BYTE*)&(*data)[0], &size) == ERROR_SUCCESS;
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return ok;
+}
+
+void SetUninstallString(const std::string& value)
+{
+    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, value.c_str(),
+                (DWORD)value.size() + 1);
+}
+
+void InstallEditor(const std::string& dir)
+{
+    CreateDirectoryA(dir.c_str(), NULL);
+    std::string program = dir + "\\Scrivlet.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\standin-editor.exe").c_str(), program.c_str(), FALSE))
+        << program;
+    SetUninstallString(dir + "\\SCRINST.EXE /R");
+}
+
+void ClearEditorScript()
+{
+    static const char* names[] = {"QH_EDITOR_LOG",    "QH_EDITOR_READY",     "QH_EDITOR_GO",
+                                  "QH_EDITOR_DELAY_MS", "QH_EDITOR_ACTION",  "QH_EDITOR_TEXT",
+                                  "QH_EDITOR_TEXT_FILE", "QH_EDITOR_EXIT"};
+    for (const char* name : names)
+        SetEnvironmentVariableA(name, NULL);
+}
+
+void SetEditorScript(const char* name, const std::string& value)
+{
+    SetEnvironmentVariableA(name, value.c_str());
+}
+
+std::vector<std::string> ReadLog(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::string bytes = ReadFileBytes(path);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string LogValue(const std::vector<std::string>& log, const char* key)
+{
+    std::string prefix = std::string(key) + "=";
+    for (const std::string& line : log) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line.substr(prefix.size());
+    }
+    return "";
+}
+
+NamedEvent::NamedEvent(const char* tag)
+{
+    static int counter = 0;
+    name = std::string("qh-") + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++counter);
+    handle = CreateEventA(NULL, TRUE, FALSE, name.c_str());
+}
+
+NamedEvent::~NamedEvent()
+{
+    if (handle != NULL)
+        CloseHandle(handle);
+}
+
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (condition())
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return condition();
+        MsgWaitForMultipleObjects(0, NULL, FALSE, (std::min)(timeoutMs - elapsed, (DWORD)50),
+                                  QS_ALLINPUT);
+    }
+}
+
+int CountHandles()
+{
+    int count = 0;
+    for (UINT_PTR value = 4; value < 0x4000; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation((HANDLE)value, &flags))
+            count++;
+    }
+    return count;
+}
+
+static BOOL CALLBACK CollectText(HWND child, LPARAM param)
+{
+    BoxCatcher::Box* box = (BoxCatcher::Box*)param;
+    char className[64] = "";
+    char text[256] = "";
+    GetClassNameA(child, className, sizeof(className));
+    GetWindowTextA(child, text, sizeof(text));
+    if (lstrcmpiA(className, "Static") == 0) {
+        if (GetWindowLongA(child, GWL_STYLE) & SS_ICON)
+            box->hasIcon = true;
+        else if (text[0] != '\0')
+            box->text = text;
+    }
+    return TRUE;
+}
+
+struct BoxSearch {
+    BoxCatcher* catcher;
+};
+
+static BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    BoxCatcher* catcher = (BoxCatcher*)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (pid != GetCurrentProcessId() || lstrcmpA(className, "#32770") != 0 ||
+        !IsWindowVisible(window))
+        return TRUE;
+    char caption[256] = "";
+    GetWindowTextA(window, caption, sizeof(caption));
+    if (lstrcmpA(caption, kDialogTitle) == 0)
+        return TRUE;  // the host's edit dialog is not a message box
+    BoxCatcher::Box box;
+    box.caption = caption;
+    EnumChildWindows(window, CollectText, (LPARAM)&box);
+    EnterCriticalSection(&catcher->lock);
+    catcher->boxes.push_back(box);
+    LeaveCriticalSection(&catcher->lock);
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+static DWORD WINAPI CatchBoxes(LPVOID param)
+{
+    BoxCatcher* catcher = (BoxCatcher*)param;
+    // Polled: a message box of another thread signals nothing we could wait on.
+    while (WaitForSingleObject(catcher->stop, 20) == WAIT_TIMEOUT) {
+        size_t before = catcher->Seen().size();
+        EnumWindows(FindBox, (LPARAM)catcher);
+        if (catcher->Seen().size() != before)
+            Sleep(200);  // let the dismissed box go before looking again
+    }
+    return 0;
+}
+
+BoxCatcher::BoxCatcher()
+{
+    InitializeCriticalSection(&lock);
+    stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    thread = CreateThread(NULL, 0, CatchBoxes, this, 0, NULL);
+}
+
+BoxCatcher::~BoxCatcher()
+{
+    SetEvent(stop);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(stop);
+    DeleteCriticalSection(&lock);
+}
+
+std::vector<BoxCatcher::Box> BoxCatcher::Seen()
+{
+    EnterCriticalSection(&lock);
+    std::vector<Box> copy = boxes;
+    LeaveCriticalSection(&lock);
+    return copy;
+}
+
+void PluginTest::SetUp()
+{
+    std::string error;
+    ASSERT_TRUE(LoadPlugin(&host, ModulePath().c_str(), &error)) << error;
+    host.entry(&host.table);
+}
+
+void PluginTest::TearDown()
+{
+    if (host.module != NULL) {
+        host.exit();
+        EXPECT_EQ(host.reservedCalls, 0) << "the module used host entries it must not use";
+        UnloadPlugin(&host);
+    }
+}
+
+Delivery PluginTest::Call(const char* name, const std::vector<HostArg>& args)
+{
+    Delivery delivery;
+    EXPECT_TRUE(CallHandler(&host, name, args, &delivery)) << "no handler " << name;
+    return delivery;
+}

@@ -1,0 +1,87 @@
+// What the tests arrange around the module: a loaded plug-in behind a host
+// table, registry entries, an installed stand-in editor, windows and boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/host/edit_dialog.h"
+#include "tools/host/host_table.h"
+
+extern const char kSettingsKey[];   // under HKEY_CURRENT_USER
+extern const char kUninstallKey[];  // under HKEY_LOCAL_MACHINE
+extern const char kDialogTitle[];
+
+std::string BinDir();  // where the module, the tools and the tests are built
+std::string ModulePath();
+std::string NewTempDir(const char* tag);  // empty and unique to this run
+void RemoveTree(const std::string& dir);
+std::string ReadFileBytes(const std::string& path, bool* exists = NULL);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string CurrentDir();
+
+// Registry.
+void DeleteKeyTree(HKEY root, const char* path);
+void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
+                 DWORD size);
+bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type,
+                   std::string* data);
+void SetUninstallString(const std::string& value);
+
+// The stand-in editor copied as "<dir>\Scrivlet.exe" and registered through
+// the uninstall entry with the setup-program suffix.
+void InstallEditor(const std::string& dir);
+void ClearEditorScript();  // the QH_EDITOR_* variables the editor inherits
+void SetEditorScript(const char* name, const std::string& value);
+// The stand-in editor's log: the lines it appended, without line ends.
+std::vector<std::string> ReadLog(const std::string& path);
+std::string LogValue(const std::vector<std::string>& log, const char* key);
+
+// A named, manual-reset event the stand-in editor opens by name.
+struct NamedEvent {
+    std::string name;
+    HANDLE handle = NULL;
+    explicit NamedEvent(const char* tag);
+    ~NamedEvent();
+    void Set() { SetEvent(handle); }
+    bool WaitFor(DWORD ms = 60000) { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
+};
+
+// Runs the message loop of this thread until the condition holds or the time
+// is up; answers the condition's last value.
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
+
+// Open handles of this process, counted by probing handle values: Wine's
+// GetProcessHandleCount answers 0.
+int CountHandles();
+
+// Watches for message boxes of this process on a thread of its own, records
+// their caption and text and dismisses them.
+struct BoxCatcher {
+    struct Box {
+        std::string caption;
+        std::string text;
+        bool hasIcon = false;
+    };
+    std::vector<Box> boxes;
+    CRITICAL_SECTION lock;
+    HANDLE stop = NULL;
+    HANDLE thread = NULL;
+    BoxCatcher();
+    ~BoxCatcher();
+    std::vector<Box> Seen();
+};
+
+// A test with the module loaded behind a fresh host table.
+class PluginTest : public ::testing::Test {
+protected:
+    PluginHost host;
+    void SetUp() override;
+    void TearDown() override;
+    Delivery Call(const char* name, const std::vector<HostArg>& args = {});
+};

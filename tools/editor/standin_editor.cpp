@@ -1,0 +1,175 @@
+// A scriptable stand-in for the external editor, for tests and the demo.
+// Started as "<dir>\Scrivlet.exe" "<file>", it opens the file named on its
+// command line and does what its environment says:
+//   QH_EDITOR_LOG        append what was launched, how and where, and the exit time
+//   QH_EDITOR_READY      name of an event to set once started
+//   QH_EDITOR_GO         name of an event to wait for before editing (120 s at most)
+//   QH_EDITOR_DELAY_MS   milliseconds to wait before editing
+//   QH_EDITOR_ACTION     none (default), replace, append or touch
+//   QH_EDITOR_TEXT       the text to write; \r \n \t \\ and \xHH are unescaped
+//   QH_EDITOR_TEXT_FILE  take the text from this file instead
+//   QH_EDITOR_EXIT       the exit code (default 0)
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+static std::string Env(const char* name)
+{
+    char value[4096];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    return length > 0 && length < sizeof(value) ? std::string(value, length) : std::string();
+}
+
+static std::string Unescape(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        char c = text[++i];
+        if (c == 'r')
+            out += '\r';
+        else if (c == 'n')
+            out += '\n';
+        else if (c == 't')
+            out += '\t';
+        else if (c == 'x' && i + 2 < text.size()) {
+            out += (char)strtol(text.substr(i + 1, 2).c_str(), NULL, 16);
+            i += 2;
+        } else
+            out += c;
+    }
+    return out;
+}
+
+// The file argument: whatever follows the program, without its quotes.
+static std::string FileArgument(const char* commandLine)
+{
+    const char* p = commandLine;
+    if (*p == '"') {
+        p = strchr(p + 1, '"');
+        p = p != NULL ? p + 1 : commandLine + strlen(commandLine);
+    } else {
+        while (*p != '\0' && *p != ' ' && *p != '\t')
+            p++;
+    }
+    while (*p == ' ' || *p == '\t')
+        p++;
+    std::string arg(p);
+    if (!arg.empty() && arg[0] == '"') {
+        size_t end = arg.find('"', 1);
+        arg = arg.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    }
+    return arg;
+}
+
+static void Log(const std::string& line)
+{
+    std::string path = Env("QH_EDITOR_LOG");
+    if (path.empty())
+        return;
+    HANDLE log = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(log, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(log);
+}
+
+static bool ReadAll(const std::string& path, std::string* out)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD size = GetFileSize(file, NULL);
+    out->assign(size, '\0');
+    DWORD got = 0;
+    bool ok = size == 0 || (ReadFile(file, &(*out)[0], size, &got, NULL) && got == size);
+    CloseHandle(file);
+    return ok;
+}
+
+static bool WriteAll(const std::string& path, const std::string& text, DWORD disposition)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = text.empty() || (WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) &&
+                               written == text.size());
+    CloseHandle(file);
+    return ok;
+}
+
+int main()
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    const char* commandLine = GetCommandLineA();
+    std::string file = FileArgument(commandLine);
+    char module[MAX_PATH] = "";
+    char cwd[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, module, MAX_PATH);
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    Log(std::string("module=") + module);
+    Log(std::string("cmdline=") + commandLine);
+    Log(std::string("cwd=") + cwd);
+    Log("file=" + file);
+
+    std::string ready = Env("QH_EDITOR_READY");
+    if (!ready.empty()) {
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready.c_str());
+        if (event != NULL) {
+            SetEvent(event);
+            CloseHandle(event);
+        }
+    }
+    std::string go = Env("QH_EDITOR_GO");
+    if (!go.empty()) {
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, go.c_str());
+        if (event != NULL) {
+            WaitForSingleObject(event, 120000);
+            CloseHandle(event);
+        }
+    }
+    std::string delay = Env("QH_EDITOR_DELAY_MS");
+    if (!delay.empty())
+        Sleep((DWORD)atoi(delay.c_str()));
+
+    std::string action = Env("QH_EDITOR_ACTION");
+    std::string text = Unescape(Env("QH_EDITOR_TEXT"));
+    std::string textFile = Env("QH_EDITOR_TEXT_FILE");
+    if (!textFile.empty() && !ReadAll(textFile, &text))
+        Log("error=cannot read " + textFile);
+    bool saved = true;
+    if (action == "replace") {
+        saved = WriteAll(file, text, CREATE_ALWAYS);
+    } else if (action == "append") {
+        std::string old;
+        ReadAll(file, &old);
+        saved = WriteAll(file, old + text, CREATE_ALWAYS);
+    } else if (action == "touch") {
+        std::string old;
+        saved = ReadAll(file, &old) && WriteAll(file, old, CREATE_ALWAYS);
+    }
+    if (!saved)
+        Log("error=cannot save " + file);
+
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    unsigned long long stamp = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    char line[64];
+    snprintf(line, sizeof(line), "exit-time=%llu", stamp);
+    Log(line);
+    std::string code = Env("QH_EDITOR_EXIT");
+    return code.empty() ? 0 : atoi(code.c_str());
+}
