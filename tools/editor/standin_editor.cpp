@@ -120,6 +120,7 @@ int main()
     char cwd[MAX_PATH] = "";
     GetModuleFileNameA(NULL, module, MAX_PATH);
     GetCurrentDirectoryA(MAX_PATH, cwd);
+    Log("pid=" + std::to_string(GetCurrentProcessId()));
     Log(std::string("module=") + module);
     Log(std::string("cmdline=") + commandLine);
     Log(std::string("cwd=") + cwd);
