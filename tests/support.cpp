@@ -213,7 +213,7 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 int CountHandles()
 {
     int count = 0;
-    for (UINT_PTR value = 4; value < 0x4000; value += 4) {
+    for (UINT_PTR value = 4; value < 0x2000; value += 4) {
         DWORD flags = 0;
         if (GetHandleInformation((HANDLE)value, &flags))
             count++;
@@ -237,69 +237,55 @@ static BOOL CALLBACK CollectText(HWND child, LPARAM param)
     return TRUE;
 }
 
-struct BoxSearch {
-    BoxCatcher* catcher;
-};
+static BoxCatcher* g_catcher = NULL;
 
 static BOOL CALLBACK FindBox(HWND window, LPARAM param)
 {
     BoxCatcher* catcher = (BoxCatcher*)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     char className[64] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (pid != GetCurrentProcessId() || lstrcmpA(className, "#32770") != 0 ||
-        !IsWindowVisible(window))
+    if (lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
         return TRUE;
     char caption[256] = "";
     GetWindowTextA(window, caption, sizeof(caption));
     if (lstrcmpA(caption, kDialogTitle) == 0)
         return TRUE;  // the host's edit dialog is not a message box
+    for (HWND seen : catcher->dismissed) {
+        if (seen == window)
+            return TRUE;  // closing already
+    }
     BoxCatcher::Box box;
     box.caption = caption;
     EnumChildWindows(window, CollectText, (LPARAM)&box);
-    EnterCriticalSection(&catcher->lock);
     catcher->boxes.push_back(box);
-    LeaveCriticalSection(&catcher->lock);
+    catcher->dismissed.push_back(window);
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
 
-static DWORD WINAPI CatchBoxes(LPVOID param)
+// A message box is modal on this thread, and its loop dispatches this
+// thread's timers: so the box is caught from within its own loop.
+static VOID CALLBACK CatchBoxes(HWND, UINT, UINT_PTR, DWORD)
 {
-    BoxCatcher* catcher = (BoxCatcher*)param;
-    // Polled: a message box of another thread signals nothing we could wait on.
-    while (WaitForSingleObject(catcher->stop, 20) == WAIT_TIMEOUT) {
-        size_t before = catcher->Seen().size();
-        EnumWindows(FindBox, (LPARAM)catcher);
-        if (catcher->Seen().size() != before)
-            Sleep(200);  // let the dismissed box go before looking again
-    }
-    return 0;
+    if (g_catcher != NULL)
+        EnumThreadWindows(GetCurrentThreadId(), FindBox, (LPARAM)g_catcher);
 }
 
 BoxCatcher::BoxCatcher()
 {
-    InitializeCriticalSection(&lock);
-    stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    thread = CreateThread(NULL, 0, CatchBoxes, this, 0, NULL);
+    g_catcher = this;
+    timer = SetTimer(NULL, 0, 20, CatchBoxes);
 }
 
 BoxCatcher::~BoxCatcher()
 {
-    SetEvent(stop);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    CloseHandle(stop);
-    DeleteCriticalSection(&lock);
+    KillTimer(NULL, timer);
+    g_catcher = NULL;
 }
 
 std::vector<BoxCatcher::Box> BoxCatcher::Seen()
 {
-    EnterCriticalSection(&lock);
-    std::vector<Box> copy = boxes;
-    LeaveCriticalSection(&lock);
-    return copy;
+    return boxes;
 }
 
 void PluginTest::SetUp()

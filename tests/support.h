@@ -60,8 +60,8 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
 // GetProcessHandleCount answers 0.
 int CountHandles();
 
-// Watches for message boxes of this process on a thread of its own, records
-// their caption and text and dismisses them.
+// While it lives, message boxes this thread shows are recorded (caption,
+// text, icon) and dismissed with OK. It needs no thread of its own.
 struct BoxCatcher {
     struct Box {
         std::string caption;
@@ -69,9 +69,8 @@ struct BoxCatcher {
         bool hasIcon = false;
     };
     std::vector<Box> boxes;
-    CRITICAL_SECTION lock;
-    HANDLE stop = NULL;
-    HANDLE thread = NULL;
+    std::vector<HWND> dismissed;
+    UINT_PTR timer = 0;
     BoxCatcher();
     ~BoxCatcher();
     std::vector<Box> Seen();

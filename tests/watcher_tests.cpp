@@ -1,1 +1,241 @@
-#include "support.h"
+// Launching the editor on "run", and the watcher that clicks the host's
+// dialog when the editor exits.
+#include "editor_fixture.h"
+
+class WatcherTest : public EditorTest {
+protected:
+    std::string file;
+    void SetUp() override
+    {
+        EditorTest::SetUp();
+        file = workDir + "\\page.html";
+        WriteFileBytes(file, "<p>text</p>");
+    }
+    // "run" with an editor that waits for go before it exits.
+    bool RunWaiting(const NamedEvent& go, const std::string& path)
+    {
+        NextLog();
+        SetEditorScript("QH_EDITOR_GO", go.name);
+        Delivery d = Call("run", {StringArg(path)});
+        EXPECT_EQ(d.kind, kDeliveredBool);
+        return d.number != 0;
+    }
+};
+
+TEST_F(WatcherTest, EditorExitClicksTheDialogsOkControl)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "Cancel", IDCANCEL);
+    HWND ok = dialog.AddButton(dialog.window, "OK", 1234);
+    baselineHandles = CountHandles();
+
+    ASSERT_TRUE(RunWaiting(go, file));
+    EXPECT_GT(CountHandles(), baselineHandles) << "a watcher waits on the editor";
+    EXPECT_TRUE(TestDialog::Received().empty()) << "nothing is clicked while the editor runs";
+    go.Set();
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    const Command& click = TestDialog::Received()[0];
+    EXPECT_EQ(click.receiver, dialog.window);
+    EXPECT_EQ(click.wParam, MAKEWPARAM(1234, BN_CLICKED));
+    EXPECT_EQ(click.lParam, (LPARAM)ok);
+    EXPECT_TRUE(WaitHandlesSettle()) << "the watcher gives back the editor's and its own handles";
+    EXPECT_EQ(TestDialog::Received().size(), 1u);
+}
+
+TEST_F(WatcherTest, EditorIsStartedWithBothProgramAndFileQuoted)
+{
+    NamedEvent go("go");
+    go.Set();
+    std::string spaced = workDir + "\\my page.html";
+    WriteFileBytes(spaced, "x");
+    ASSERT_TRUE(RunWaiting(go, spaced));
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    std::vector<std::string> log = ReadLog(logPath);
+    EXPECT_EQ(LogValue(log, "cmdline"), "\"" + installDir + "\\Scrivlet.exe\" \"" + spaced + "\"");
+    EXPECT_EQ(LogValue(log, "file"), spaced);
+}
+
+TEST_F(WatcherTest, ProgramInADirectoryWithBlanksIsNotMistakenForADecoy)
+{
+    // Unquoted, "C:\Program Files\..." would start C:\Program.exe first.
+    std::string decoy = "C:\\Program.exe";
+    std::string dir = "C:\\Program Files\\Scrivlet Test " + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA("C:\\Program Files", NULL);
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\standin-editor.exe").c_str(), decoy.c_str(), FALSE));
+    InstallEditor(dir);
+
+    NamedEvent go("go");
+    go.Set();
+    bool launched = RunWaiting(go, file);
+    bool exited = launched && WaitEditorExit(logPath);
+    std::vector<std::string> log = ReadLog(logPath);
+    DeleteFileA(decoy.c_str());
+    RemoveTree(dir);
+    ASSERT_TRUE(exited);
+    EXPECT_EQ(LogValue(log, "module"), dir + "\\Scrivlet.exe");
+    EXPECT_EQ(LogValue(log, "file"), file);
+}
+
+TEST_F(WatcherTest, OkInsideAContainerIsClickedAtTheContainer)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    HWND group = dialog.AddContainer(dialog.window, 50);
+    dialog.AddButton(group, "Cancel", IDCANCEL);
+    HWND inner = dialog.AddContainer(group, 51);
+    HWND nestedOk = dialog.AddButton(inner, "OK", 77);
+    dialog.AddButton(dialog.window, "OK", 78);  // later in pre-order
+
+    ASSERT_TRUE(RunWaiting(go, file));
+    go.Set();
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    const Command& click = TestDialog::Received()[0];
+    EXPECT_EQ(click.receiver, inner);
+    EXPECT_EQ(click.wParam, MAKEWPARAM(77, BN_CLICKED));
+    EXPECT_EQ(click.lParam, (LPARAM)nestedOk);
+}
+
+TEST_F(WatcherTest, CaptionsThatOnlyResembleOkAreNeverClicked)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    HWND group = dialog.AddContainer(dialog.window, 50);
+    dialog.AddButton(group, "&OK", 1);
+    dialog.AddButton(group, "ok", 2);
+    dialog.AddButton(dialog.window, "OK ", 3);
+    dialog.AddButton(dialog.window, "Okay", 4);
+    baselineHandles = CountHandles();
+
+    ASSERT_TRUE(RunWaiting(go, file));
+    go.Set();
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    ASSERT_TRUE(WaitHandlesSettle()) << "the watcher has ended";
+    PumpUntil([] { return false; }, 0);
+    EXPECT_TRUE(TestDialog::Received().empty());
+}
+
+TEST_F(WatcherTest, ADialogWithAnotherTitleIsLeftAlone)
+{
+    NamedEvent go("go");
+    TestDialog other("Quillhaven: Under the Scrivlet edit (2)");
+    other.AddButton(other.window, "OK", 1);
+    baselineHandles = CountHandles();
+    ASSERT_TRUE(RunWaiting(go, file));
+    go.Set();
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    ASSERT_TRUE(WaitHandlesSettle());
+    PumpUntil([] { return false; }, 0);
+    EXPECT_TRUE(TestDialog::Received().empty());
+}
+
+TEST_F(WatcherTest, SecondLaunchStopsTheFirstWatcher)
+{
+    NamedEvent goFirst("first");
+    NamedEvent goSecond("second");
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "OK", 1);
+
+    ASSERT_TRUE(RunWaiting(goFirst, file));
+    std::string firstLog = logPath;
+    ASSERT_TRUE(RunWaiting(goSecond, file));
+    std::string secondLog = logPath;
+
+    // The first editor keeps running after its watcher is stopped, and its
+    // exit clicks nothing: only the second editor's exit does.
+    goFirst.Set();
+    ASSERT_TRUE(WaitEditorExit(firstLog));
+    goSecond.Set();
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    ASSERT_TRUE(WaitEditorExit(secondLog));
+    EXPECT_EQ(TestDialog::Received().size(), 1u);
+}
+
+TEST_F(WatcherTest, ExitStopsAWaitingWatcherButNotTheEditor)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "OK", 1);
+    ASSERT_TRUE(RunWaiting(go, file));
+    std::string firstLog = logPath;
+    DWORD pid = EditorPid(firstLog);
+    HANDLE editor = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(editor, nullptr);
+
+    host.exit();
+    EXPECT_EQ(WaitForSingleObject(editor, 0), (DWORD)WAIT_TIMEOUT) << "the editor still runs";
+    go.Set();
+    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(editor, 0) == WAIT_OBJECT_0; }));
+    CloseHandle(editor);
+
+    // A later launch's watcher clicks once: the stopped one never did.
+    NamedEvent goAgain("again");
+    goAgain.Set();
+    ASSERT_TRUE(RunWaiting(goAgain, file));
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(TestDialog::Received().size(), 1u);
+}
+
+TEST_F(WatcherTest, RepeatedRelaunchesGiveEveryHandleBack)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "OK", 1);
+    baselineHandles = CountHandles();
+    for (int i = 0; i < 12; i++)
+        ASSERT_TRUE(RunWaiting(go, file)) << "launch " << i;
+    go.Set();
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    EXPECT_TRUE(WaitHandlesSettle()) << CountHandles() << " handles open, " << baselineHandles
+                                     << " before the launches";
+}
+
+TEST_F(WatcherTest, MissingEditorShowsTheMessageAndKeepsThePreviousWatcher)
+{
+    NamedEvent go("go");
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "OK", 1);
+    ASSERT_TRUE(RunWaiting(go, file));
+    std::string firstLog = logPath;
+
+    {
+        BoxCatcher catcher;
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        NextLog();
+        Delivery d = Call("run", {StringArg(file)});
+        EXPECT_EQ(d.kind, kDeliveredBool);
+        EXPECT_EQ(d.number, 0);
+        ASSERT_EQ(catcher.Seen().size(), 1u);
+        EXPECT_EQ(catcher.Seen()[0].text, "Scrivlet not found.");
+
+        // Registered, but the program isn't there: the same message, false.
+        SetUninstallString(workDir + "\\nowhere\\SCRINST.EXE /R");
+        d = Call("run", {StringArg(file)});
+        EXPECT_EQ(d.number, 0);
+        EXPECT_EQ(catcher.Seen().size(), 2u);
+    }
+    bool exists = true;
+    ReadFileBytes(logPath, &exists);
+    EXPECT_FALSE(exists) << "no editor was started";
+
+    go.Set();
+    EXPECT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }))
+        << "the first launch's watcher still clicks when its editor exits";
+    WaitEditorExit(firstLog);
+}
+
+TEST_F(WatcherTest, PathThatDoesNotFitIsRefusedQuietly)
+{
+    std::string tooLong = workDir + "\\" + std::string(260, 'p') + ".html";
+    BoxCatcher catcher;
+    NextLog();
+    Delivery d = Call("run", {StringArg(tooLong)});
+    EXPECT_EQ(d.kind, kDeliveredBool);
+    EXPECT_EQ(d.number, 0);
+    EXPECT_TRUE(catcher.Seen().empty());
+    bool exists = true;
+    ReadFileBytes(logPath, &exists);
+    EXPECT_FALSE(exists) << "no editor was started";
+    EXPECT_EQ(Call("updated").number, 0) << "nothing was recorded";
+}

@@ -1,0 +1,112 @@
+// The editing tests' common arrangement.
+#include "editor_fixture.h"
+
+static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND)
+        TestDialog::Received().push_back(Command{window, wParam, lParam});
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static void RegisterClasses()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.lpfnWndProc = RecordingProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "QhTestDialog";
+    RegisterClassA(&wc);
+    wc.lpszClassName = "QhTestContainer";
+    RegisterClassA(&wc);
+    registered = true;
+}
+
+std::vector<Command>& TestDialog::Received()
+{
+    static std::vector<Command> received;
+    return received;
+}
+
+TestDialog::TestDialog(const char* title)
+{
+    RegisterClasses();
+    Received().clear();
+    window = CreateWindowExA(0, "QhTestDialog", title, WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, NULL,
+                             NULL, GetModuleHandleA(NULL), NULL);
+    EXPECT_NE(window, nullptr);
+}
+
+TestDialog::~TestDialog()
+{
+    if (window != NULL)
+        DestroyWindow(window);
+    PumpUntil([] { return false; }, 0);
+}
+
+HWND TestDialog::AddButton(HWND parent, const char* text, int id)
+{
+    return CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 5, 5, 60, 20,
+                           parent, (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+}
+
+HWND TestDialog::AddContainer(HWND parent, int id)
+{
+    return CreateWindowExA(0, "QhTestContainer", "", WS_CHILD | WS_VISIBLE, 5, 5, 200, 100, parent,
+                           (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+}
+
+void EditorTest::SetUp()
+{
+    ClearEditorScript();
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    installDir = NewTempDir("install");
+    workDir = NewTempDir("work");
+    InstallEditor(installDir);
+    PluginTest::SetUp();
+    baselineHandles = CountHandles();
+}
+
+void EditorTest::TearDown()
+{
+    PluginTest::TearDown();
+    ClearEditorScript();
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveTree(installDir);
+    RemoveTree(workDir);
+}
+
+std::string EditorTest::NextLog()
+{
+    logPath = workDir + "\\editor-" + std::to_string(++launches) + ".log";
+    SetEditorScript("QH_EDITOR_LOG", logPath);
+    return logPath;
+}
+
+DWORD EditorTest::EditorPid(const std::string& log)
+{
+    std::string pid;
+    PumpUntil([&] { return !(pid = LogValue(ReadLog(log), "pid")).empty(); });
+    return (DWORD)strtoul(pid.c_str(), NULL, 10);
+}
+
+bool EditorTest::WaitEditorExit(const std::string& log)
+{
+    DWORD pid = EditorPid(log);
+    if (pid == 0)
+        return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == NULL)
+        return true;  // gone already
+    bool ended = false;
+    PumpUntil([&] { return ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0; });
+    CloseHandle(process);
+    return ended;
+}
+
+bool EditorTest::WaitHandlesSettle()
+{
+    return PumpUntil([&] { return CountHandles() <= baselineHandles; });
+}
