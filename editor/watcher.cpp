@@ -4,37 +4,30 @@
 
 #include "../settings/settings.h"
 
-// One watcher record per launch. Whoever takes it out of g_watcher owns it:
-// the watcher itself when it ends (it then closes and frees it), or a stop
-// from the host's thread (which waits for the thread to be gone first).
-// So a stop never aims at a handle that has been closed and reused.
-// A watcher also holds a reference on the module, so that a host unloading
-// it right after the watcher's click doesn't pull the code from under the
-// thread's last steps.
+// One record per launch, held in g_watcher from its start until the host's
+// thread starts the next watcher or stops watching. A watcher that ends by
+// itself marks its record done, and the slot then counts as empty; a stop
+// marks a running record stopped before it terminates the thread. Whichever
+// mark lands first decides, so a stop never aims at a thread that has left,
+// and the thread handle is closed only after the thread is gone: it always
+// names the thread it was made for.
+enum { kRunning, kDone, kStopped };
+
 struct Watcher {
     HANDLE thread;
     HANDLE process;
-    HMODULE pin;
+    volatile LONG state;
 };
 
 static Watcher* volatile g_watcher = NULL;
 
-// Answers the module reference for the caller to drop last.
-static HMODULE ReleaseWatcher(Watcher* watcher)
+static void ReleaseWatcher(Watcher* watcher)
 {
-    HMODULE pin = watcher->pin;
     if (watcher->process != NULL)
         CloseHandle(watcher->process);
     if (watcher->thread != NULL)
         CloseHandle(watcher->thread);
     HeapFree(GetProcessHeap(), 0, watcher);
-    return pin;
-}
-
-static void Unpin(HMODULE pin)
-{
-    if (pin != NULL)
-        FreeLibrary(pin);
 }
 
 static HWND NextInPreOrder(HWND dialog, HWND window)
@@ -65,6 +58,8 @@ void DismissEditDialog(void)
         GetWindowTextA(window, text, 30);
         if (lstrcmpA(text, "OK") == 0) {
             WORD id = LOWORD(GetWindowLongA(window, GWL_ID));
+            // Posted, not sent: the host's thread may be busy, and the
+            // watcher must not wait for it.
             PostMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                          (LPARAM)window);
             return;
@@ -78,24 +73,26 @@ static DWORD WINAPI WatchEditor(LPVOID parameter)
     if (self->process != NULL)
         WaitForSingleObject(self->process, INFINITE);
     DismissEditDialog();
-    if (InterlockedCompareExchangePointer((PVOID volatile*)&g_watcher, NULL, self) == self) {
-        HMODULE pin = ReleaseWatcher(self);
-        if (pin != NULL)
-            FreeLibraryAndExitThread(pin, 0);
+    if (InterlockedCompareExchange(&self->state, kDone, kRunning) == kRunning) {
+        // No stop can reach this thread any more.
+        if (self->process != NULL)
+            CloseHandle(self->process);
+        self->process = NULL;
     }
     return 0;
 }
 
 void StopWatcher(void)
 {
-    Watcher* watcher =
-        (Watcher*)InterlockedExchangePointer((PVOID volatile*)&g_watcher, NULL);
+    Watcher* watcher = (Watcher*)InterlockedExchangePointer((PVOID volatile*)&g_watcher, NULL);
     if (watcher == NULL)
         return;
-    // TerminateThread only asks; the thread is gone when its handle is signalled.
-    TerminateThread(watcher->thread, 0);
+    if (InterlockedCompareExchange(&watcher->state, kStopped, kRunning) == kRunning)
+        TerminateThread(watcher->thread, 0);
+    // TerminateThread only asks, and a watcher that is done may still be on
+    // its way out: the thread is gone when its handle is signalled.
     WaitForSingleObject(watcher->thread, INFINITE);
-    Unpin(ReleaseWatcher(watcher));
+    ReleaseWatcher(watcher);
 }
 
 void StartWatcher(HANDLE process)
@@ -109,12 +106,12 @@ void StartWatcher(HANDLE process)
         return;
     }
     watcher->process = process;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)WatchEditor, &watcher->pin);
+    watcher->state = kRunning;
     // Created suspended so that the record is in the slot before the watcher
     // can end and look for itself there.
     watcher->thread = CreateThread(NULL, 8192, WatchEditor, watcher, CREATE_SUSPENDED, NULL);
     if (watcher->thread == NULL) {
-        Unpin(ReleaseWatcher(watcher));
+        ReleaseWatcher(watcher);
         return;
     }
     InterlockedExchangePointer((PVOID volatile*)&g_watcher, watcher);

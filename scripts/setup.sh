@@ -44,7 +44,7 @@ fi
 cmake --build "$BUILD"
 
 export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: making the Wine prefix $WINEPREFIX"
     start=$(date +%s)

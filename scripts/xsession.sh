@@ -11,7 +11,7 @@ qh_start_session() {
         for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
     fi
     export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
     wineserver -p
     wine cmd /c exit 0 >/dev/null 2>&1 || true   # starts the prefix's services once
     trap qh_stop_session EXIT

@@ -67,6 +67,7 @@ void EditorTest::SetUp()
     InstallEditor(installDir);
     PluginTest::SetUp();
     baselineHandles = CountHandles();
+    baselineThreads = CountThreads();
 }
 
 void EditorTest::TearDown()
@@ -106,7 +107,7 @@ bool EditorTest::WaitEditorExit(const std::string& log)
     return ended;
 }
 
-bool EditorTest::WaitHandlesSettle()
+bool EditorTest::WaitWatcherEnded()
 {
-    return PumpUntil([&] { return CountHandles() <= baselineHandles; });
+    return PumpUntil([&] { return CountThreads() <= baselineThreads; });
 }

@@ -29,6 +29,7 @@ protected:
     std::string logPath;
     int launches = 0;
     int baselineHandles = 0;
+    int baselineThreads = 0;
 
     void SetUp() override;
     void TearDown() override;
@@ -37,6 +38,6 @@ protected:
     // The editor of this log: its pid once it has started, and its end.
     DWORD EditorPid(const std::string& log);
     bool WaitEditorExit(const std::string& log);
-    // True once every handle the launches took has been given back.
-    bool WaitHandlesSettle();
+    // True once the watcher's thread has ended: what it posted is queued by then.
+    bool WaitWatcherEnded();
 };

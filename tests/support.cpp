@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include <tlhelp32.h>
+
 const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
 const char kDialogTitle[] = "Quillhaven: Under the Scrivlet edit";
@@ -218,6 +220,22 @@ int CountHandles()
         if (GetHandleInformation((HANDLE)value, &flags))
             count++;
     }
+    return count;
+}
+
+int CountThreads()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            count++;
+    }
+    CloseHandle(snapshot);
     return count;
 }
 

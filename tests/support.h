@@ -59,6 +59,7 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
 // Open handles of this process, counted by probing handle values: Wine's
 // GetProcessHandleCount answers 0.
 int CountHandles();
+int CountThreads();  // of this process
 
 // While it lives, message boxes this thread shows are recorded (caption,
 // text, icon) and dismissed with OK. It needs no thread of its own.

@@ -39,8 +39,10 @@ TEST_F(WatcherTest, EditorExitClicksTheDialogsOkControl)
     EXPECT_EQ(click.receiver, dialog.window);
     EXPECT_EQ(click.wParam, MAKEWPARAM(1234, BN_CLICKED));
     EXPECT_EQ(click.lParam, (LPARAM)ok);
-    EXPECT_TRUE(WaitHandlesSettle()) << "the watcher gives back the editor's and its own handles";
+    ASSERT_TRUE(WaitWatcherEnded());
     EXPECT_EQ(TestDialog::Received().size(), 1u);
+    host.exit();
+    EXPECT_EQ(CountHandles(), baselineHandles) << "the editor's and the watcher's handles are closed";
 }
 
 TEST_F(WatcherTest, EditorIsStartedWithBothProgramAndFileQuoted)
@@ -110,7 +112,7 @@ TEST_F(WatcherTest, CaptionsThatOnlyResembleOkAreNeverClicked)
     ASSERT_TRUE(RunWaiting(go, file));
     go.Set();
     ASSERT_TRUE(WaitEditorExit(logPath));
-    ASSERT_TRUE(WaitHandlesSettle()) << "the watcher has ended";
+    ASSERT_TRUE(WaitWatcherEnded());
     PumpUntil([] { return false; }, 0);
     EXPECT_TRUE(TestDialog::Received().empty());
 }
@@ -124,7 +126,7 @@ TEST_F(WatcherTest, ADialogWithAnotherTitleIsLeftAlone)
     ASSERT_TRUE(RunWaiting(go, file));
     go.Set();
     ASSERT_TRUE(WaitEditorExit(logPath));
-    ASSERT_TRUE(WaitHandlesSettle());
+    ASSERT_TRUE(WaitWatcherEnded());
     PumpUntil([] { return false; }, 0);
     EXPECT_TRUE(TestDialog::Received().empty());
 }
@@ -187,8 +189,9 @@ TEST_F(WatcherTest, RepeatedRelaunchesGiveEveryHandleBack)
         ASSERT_TRUE(RunWaiting(go, file)) << "launch " << i;
     go.Set();
     ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
-    EXPECT_TRUE(WaitHandlesSettle()) << CountHandles() << " handles open, " << baselineHandles
-                                     << " before the launches";
+    ASSERT_TRUE(WaitWatcherEnded());
+    host.exit();
+    EXPECT_EQ(CountHandles(), baselineHandles) << "stopped watchers left handles open";
 }
 
 TEST_F(WatcherTest, MissingEditorShowsTheMessageAndKeepsThePreviousWatcher)
