@@ -8,11 +8,11 @@ qh_start_session() {
         Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
         QH_XVFB_PID=$!
         export DISPLAY=:$n
-        for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+        for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done || true
     fi
     export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-    wineserver -p
+    wineserver -p 2>/dev/null || true
     wine cmd /c exit 0 >/dev/null 2>&1 || true   # starts the prefix's services once
     trap qh_stop_session EXIT
 }

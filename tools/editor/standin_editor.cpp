@@ -5,8 +5,12 @@
 //   QH_EDITOR_READY      name of an event to set once started
 //   QH_EDITOR_GO         name of an event to wait for before editing (120 s at most)
 //   QH_EDITOR_DELAY_MS   milliseconds to wait before editing
-//   QH_EDITOR_ACTION     none (default), replace, append or touch
+//   QH_EDITOR_ACTION     none (default), replace, append, touch, or substitute
+//                        (the first QH_EDITOR_FIND in the file becomes the text)
 //   QH_EDITOR_TEXT       the text to write; \r \n \t \\ and \xHH are unescaped
+//   QH_EDITOR_FIND       what substitute looks for (unescaped the same way)
+//   QH_EDITOR_DELEGATE   a program to open the file in instead, for a person
+//                        to edit by hand; the stand-in ends when it ends
 //   QH_EDITOR_TEXT_FILE  take the text from this file instead
 //   QH_EDITOR_EXIT       the exit code (default 0)
 #include <windows.h>
@@ -146,6 +150,22 @@ int main()
     if (!delay.empty())
         Sleep((DWORD)atoi(delay.c_str()));
 
+    std::string delegate = Env("QH_EDITOR_DELEGATE");
+    if (!delegate.empty()) {
+        std::string command = "\"" + delegate + "\" \"" + file + "\"";
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof(startup));
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process;
+        if (CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+            WaitForSingleObject(process.hProcess, INFINITE);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        } else {
+            Log("error=cannot start " + delegate);
+        }
+    }
+
     std::string action = Env("QH_EDITOR_ACTION");
     std::string text = Unescape(Env("QH_EDITOR_TEXT"));
     std::string textFile = Env("QH_EDITOR_TEXT_FILE");
@@ -158,6 +178,13 @@ int main()
         std::string old;
         ReadAll(file, &old);
         saved = WriteAll(file, old + text, CREATE_ALWAYS);
+    } else if (action == "substitute") {
+        std::string old;
+        std::string find = Unescape(Env("QH_EDITOR_FIND"));
+        saved = ReadAll(file, &old);
+        size_t at = find.empty() ? std::string::npos : old.find(find);
+        if (saved && at != std::string::npos)
+            saved = WriteAll(file, old.replace(at, find.size(), text), CREATE_ALWAYS);
     } else if (action == "touch") {
         std::string old;
         saved = ReadAll(file, &old) && WriteAll(file, old, CREATE_ALWAYS);

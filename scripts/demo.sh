@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the module and walks a host's whole road through it: the handlers it
+# defines, its properties and a setting, then an edit of a page's source in
+# the (stand-in) editor, and the icon at both sizes.
+#   scripts/demo.sh                 the stand-in editor makes a visible edit by itself
+#   scripts/demo.sh --interactive   Wine's notepad opens the page for you to edit by
+#                                   hand (needs a display); close it to finish
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${QH_BUILD:-$ROOT/build}
+interactive=no
+[ "${1:-}" = "--interactive" ] && interactive=yes
+
+"$ROOT/scripts/setup.sh"
+. "$ROOT/scripts/xsession.sh"
+if [ "$interactive" = yes ]; then
+    [ -n "${DISPLAY:-}" ] || { echo "demo: --interactive needs a display (DISPLAY is not set)" >&2; exit 2; }
+    QH_OWN_DISPLAY=no
+fi
+qh_start_session
+
+OUT="$BUILD/demo"
+rm -rf "$OUT"
+mkdir -p "$OUT"
+qhost() { "$BUILD/wine-run" "$BUILD/bin/qhost.exe" "$@" 2>&1 | grep -v '^qemu:' | tr -d '\r'; }
+dll=$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)
+
+echo "== The editor, installed as Scrivlet in C:\\Program Files\\Scrivlet"
+install_dir="$WINEPREFIX/drive_c/Program Files/Scrivlet"
+mkdir -p "$install_dir"
+cp "$BUILD/bin/standin-editor.exe" "$install_dir/Scrivlet.exe"
+qhost register-editor 'C:\Program Files\Scrivlet'
+
+echo
+echo "== Handlers the module defines"
+qhost "$dll" handlers
+echo
+echo "== Properties"
+for p in dialogtitle versionstring abouturl; do qhost "$dll" get "$p"; done
+echo
+echo "== A setting, stored and read back"
+qhost "$dll" set demowidth 640
+qhost "$dll" get demowidth
+
+echo
+echo "== Editing the source of a page"
+cp "$ROOT/demo/sample.html" "$OUT/page.html"
+cp "$OUT/page.html" "$OUT/page.before.html"
+export QH_EDITOR_LOG
+QH_EDITOR_LOG=$(winepath -w "$OUT/editor.log" 2>/dev/null)
+if [ "$interactive" = yes ]; then
+    export QH_EDITOR_DELEGATE='C:\windows\notepad.exe'
+    echo "(edit the page in Notepad, save, and close it)"
+else
+    export QH_EDITOR_ACTION=substitute QH_EDITOR_DELAY_MS=1500
+    export QH_EDITOR_FIND='The ferry leaves at nine.'
+    export QH_EDITOR_TEXT='The ferry leaves at half past nine, from pier 2.'
+    echo "(the stand-in editor changes one sentence, saves and exits)"
+fi
+qhost "$dll" edit-source "$(winepath -w "$OUT/page.html" 2>/dev/null)"
+echo
+echo "== What changed in the page"
+diff -u --label before --label after "$OUT/page.before.html" "$OUT/page.html" || true
+
+echo
+echo "== The icon"
+qhost "$dll" draw 16 16 "$(winepath -w "$OUT/icon-small.bmp" 2>/dev/null)"
+qhost "$dll" draw 48 48 "$(winepath -w "$OUT/icon-large.bmp" 2>/dev/null)"
+echo "icon pictures: $OUT/icon-small.bmp, $OUT/icon-large.bmp"
