@@ -46,7 +46,10 @@ static int Deliver(JSAHost* table, JSAResult result, DeliveryKind kind, int numb
     Delivery* delivery = static_cast<Delivery*>(result);
     delivery->kind = kind;
     delivery->number = number;
-    delivery->text = text != NULL ? text : "";
+    if (HostOf(table)->copyStrings)
+        delivery->text = text != NULL ? text : "";
+    else
+        delivery->number = text != NULL ? lstrlenA(text) : 0;
     delivery->returnCalls++;
     return HostOf(table)->returnToken;
 }
