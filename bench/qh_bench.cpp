@@ -243,7 +243,13 @@ int main(int argc, char** argv)
         std::vector<HostArg> args(2);
         args[0].text = g_temp;
         std::string& text = args[1].text;
-        text.assign(size, 'q');
+        try {
+            text.assign(size, 'q');
+            text.reserve(size);
+        } catch (...) {
+            printf("| %zu MB | the host could not allocate the text here | | |\n", size >> 20);
+            break;
+        }
         for (size_t i = 0; i < size; i += 61)
             text[i] = '\n';
         std::string label = size >= (1 << 20) ? std::to_string(size >> 20) + " MB" : std::to_string(size >> 10) + " KB";
@@ -281,10 +287,14 @@ int main(int argc, char** argv)
         CloseHandle(f);
         double readFloor = Now() - t0;
         double mb = size / 1048576.0;
-        printf("| getEdit, %s (%d bytes back) | %.0f MB/s | %.0f MB/s | %.2f |\n", label.c_str(), d.number, mb / getEdit,
+        printf("| getEdit, %s (%d bytes back) | %.1f MB/s | %.1f MB/s | %.2f |\n", label.c_str(), d.number, mb / getEdit,
                mb / readFloor, readFloor / getEdit);
-        printf("| getEdit extra peak memory, %s | %zu KB | goal %zu KB | |\n", label.c_str(), extra >> 10,
-               (size + 32 + 65536) >> 10);
+        if (peakAfter > peakBefore)
+            printf("| getEdit extra peak memory, %s | %zu KB | goal %zu KB | |\n", label.c_str(), extra >> 10,
+                   (size + 32 + 65536) >> 10);
+        else
+            printf("| getEdit extra peak memory, %s | not measurable: the peak counter did not move | | |\n",
+                   label.c_str());
         Call("endEdit");
         DeleteFileA(floorFile.c_str());
         text.clear();
