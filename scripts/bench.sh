@@ -16,4 +16,4 @@ cp "$BUILD/bin/standin-editor.exe" "$dir/Scrivlet.exe"
 echo "machine: $(nproc) cores, $(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && echo "32-bit code runs through qemu-i386 user-mode emulation here"
 "$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" 'C:\qh-bench-editor' "${1:-200}" 2>&1 |
-    grep -v '^qemu:' | tr -d '\r'
+    grep --line-buffered -v '^qemu:' | tr -d '\r'

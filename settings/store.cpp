@@ -24,42 +24,31 @@ HKEY OpenSettingsKey(BOOL create)
     return rc == ERROR_SUCCESS ? key : NULL;
 }
 
-// A REG_SZ may be stored without its NUL, so the delivered count decides where
-// the text ends; one that needs the whole buffer without a NUL does not fit.
-static BOOL ReadDecimalString(HKEY key, const char* name, int* value)
-{
-    char text[32];
-    DWORD type = 0;
-    DWORD size = sizeof(text);
-    if (RegQueryValueExA(key, name, NULL, &type, (BYTE*)text, &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return FALSE;
-    if (size == 0 || text[size - 1] != '\0') {
-        if (size >= sizeof(text))
-            return FALSE;
-        text[size] = '\0';
-    }
-    *value = atoi(text);
-    return TRUE;
-}
-
+// One query fetches type and data together: every value that fits the
+// buffer is judged from it, and one that doesn't fit is the fallback for
+// every type. A REG_SZ may be stored without its NUL, so the delivered count
+// decides where its text ends; one that needs the whole buffer without a NUL
+// does not fit.
 int ReadSettingInt(HKEY key, const char* name, int fallback)
 {
+    union {
+        DWORD number;
+        char text[32];
+    } data;
     DWORD type = 0;
-    if (RegQueryValueExA(key, name, NULL, &type, NULL, NULL) != ERROR_SUCCESS)
+    DWORD size = sizeof(data.text);
+    if (RegQueryValueExA(key, name, NULL, &type, (BYTE*)data.text, &size) != ERROR_SUCCESS)
         return fallback;
 
-    if (type == REG_DWORD) {
-        DWORD data = 0;
-        DWORD size = sizeof(data);
-        if (RegQueryValueExA(key, name, NULL, &type, (BYTE*)&data, &size) != ERROR_SUCCESS ||
-            type != REG_DWORD || size != sizeof(data))
-            return fallback;
-        return (int)data;
-    }
+    if (type == REG_DWORD)
+        return size == sizeof(DWORD) ? (int)data.number : fallback;
     if (type == REG_SZ) {
-        int value = 0;
-        return ReadDecimalString(key, name, &value) ? value : fallback;
+        if (size == 0 || data.text[size - 1] != '\0') {
+            if (size >= sizeof(data.text))
+                return fallback;
+            data.text[size] = '\0';
+        }
+        return atoi(data.text);
     }
     return fallback;
 }

@@ -49,7 +49,7 @@ static int Deliver(JSAHost* table, JSAResult result, DeliveryKind kind, int numb
     if (HostOf(table)->copyStrings)
         delivery->text = text != NULL ? text : "";
     else
-        delivery->number = text != NULL ? lstrlenA(text) : 0;
+        delivery->number = text != NULL ? 1 : 0;
     delivery->returnCalls++;
     return HostOf(table)->returnToken;
 }

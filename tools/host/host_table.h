@@ -46,7 +46,7 @@ struct PluginHost {
     int reservedCalls = 0;   // calls of entries the host doesn't offer
     int defineResult = 100;  // DefineHandler answers 100, 101, ...
     int returnToken = 0x5150;  // what each Return operation hands back
-    bool copyStrings = true;   // false: a delivered string's length only is kept
+    bool copyStrings = true;   // false: only that a string was delivered is kept
 };
 
 void InitHostTable(PluginHost* host);
