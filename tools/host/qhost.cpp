@@ -200,6 +200,8 @@ static int Draw(PluginHost* host, int width, int height, const char* out)
     HDC dc = CreateCompatibleDC(NULL);
     HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     if (dc == NULL || dib == NULL) {
+        if (dib != NULL)
+            DeleteObject(dib);
         if (dc != NULL)
             DeleteDC(dc);
         return Fail("cannot create the picture");
