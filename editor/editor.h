@@ -11,11 +11,11 @@ DWORD ReadRegString(HKEY key, const char* name, char* buffer, DWORD size);
 void ReportEditorMissing(void);
 
 // Launcher and watcher. LaunchEditor answers the editor's process handle or
-// NULL; StartWatcher takes that handle over, and stopping the watcher closes it.
+// NULL; StartWatcher takes that handle over. StopWatcher asks the watcher to
+// end and returns once its thread is gone; a stopped watcher clicks nothing.
 HANDLE LaunchEditor(const char* dir, const char* path);
 void StartWatcher(HANDLE process);
 void StopWatcher(void);
-void DismissEditDialog(void);
 // Launches and watches, or shows the not-found box and answers FALSE.
 BOOL OpenInEditor(const char* dir, const char* path);
 

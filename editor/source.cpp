@@ -18,6 +18,19 @@ static BOOL SaveCurrentDir(char* saved)
     return length != 0 && length < MAX_PATH;
 }
 
+// Makes the latest edit's directory current, after saving the current one;
+// on failure the current directory is unchanged. Before any "startEdit"
+// there is none, and the current directory stays. A work directory that has
+// vanished since fails: a file of that name elsewhere is another document's.
+static BOOL EnterWorkDir(char* saved)
+{
+    if (!SaveCurrentDir(saved))
+        return FALSE;
+    if (g_workDir[0] == '\0')
+        return TRUE;
+    return SetCurrentDirectoryA(g_workDir);
+}
+
 static BOOL WriteWholeFile(HANDLE file, const char* text)
 {
     DWORD length = (DWORD)lstrlenA(text);
@@ -81,11 +94,8 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
     (void)unused;
     (void)args;
     char saved[MAX_PATH];
-    if (!SaveCurrentDir(saved))
+    if (!EnterWorkDir(saved))
         return 0;
-    // With no work directory yet this fails, and the file is looked for in
-    // the current directory as it was.
-    SetCurrentDirectoryA(g_workDir);
 
     int delivered = 0;
     char* text = NULL;
@@ -122,9 +132,8 @@ int __cdecl OnEndEdit(void* unused, JSAArg* args, JSAResult result)
     (void)args;
     (void)result;
     char saved[MAX_PATH];
-    if (!SaveCurrentDir(saved))
+    if (!EnterWorkDir(saved))
         return 0;
-    SetCurrentDirectoryA(g_workDir);
     DeleteFileA(kTempName);
     SetCurrentDirectoryA(saved);
     return 0;

@@ -5,17 +5,23 @@
 #include "../settings/settings.h"
 
 // One record per launch, held in g_watcher from its start until the host's
-// thread starts the next watcher or stops watching. A watcher that ends by
-// itself marks its record done, and the slot then counts as empty; a stop
-// marks a running record stopped before it terminates the thread. Whichever
-// mark lands first decides, so a stop never aims at a thread that has left,
-// and the thread handle is closed only after the thread is gone: it always
-// names the thread it was made for.
-enum { kRunning, kDone, kStopped };
+// thread starts the next watcher or stops watching. The watcher is never
+// killed: a thread killed inside a heap call or a loader lock leaves that
+// lock held for good, and its stack may never be freed. A stop asks instead,
+// and the watcher ends by itself at its next step.
+//
+// The state moves only by compare-and-swap:
+//   running    -> dismissing  the editor ended; the walk begins
+//   dismissing -> clicking    the walk found OK; the click is posted
+//   running, dismissing -> stopped   a stop; the watcher clicks nothing
+// Of "clicking" and "stopped" exactly one can win, so a stop that returns
+// has either prevented the click or come after it was already queued.
+enum { kRunning, kDismissing, kClicking, kStopped };
 
 struct Watcher {
     HANDLE thread;
     HANDLE process;
+    HANDLE stop;  // manual-reset, set by a stop
     volatile LONG state;
 };
 
@@ -25,9 +31,16 @@ static void ReleaseWatcher(Watcher* watcher)
 {
     if (watcher->process != NULL)
         CloseHandle(watcher->process);
+    if (watcher->stop != NULL)
+        CloseHandle(watcher->stop);
     if (watcher->thread != NULL)
         CloseHandle(watcher->thread);
     HeapFree(GetProcessHeap(), 0, watcher);
+}
+
+static BOOL Moves(Watcher* watcher, LONG from, LONG to)
+{
+    return InterlockedCompareExchange(&watcher->state, to, from) == from;
 }
 
 static HWND NextInPreOrder(HWND dialog, HWND window)
@@ -46,17 +59,24 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
     }
 }
 
-void DismissEditDialog(void)
+// Clicks the first control captioned exactly "OK", walking the dialog's
+// descendants in pre-order. The walk gives up as soon as a stop lands, and
+// the click is posted only if this watcher wins the move to "clicking".
+static void DismissEditDialog(Watcher* self)
 {
     HWND dialog = FindWindowA(NULL, kDialogTitle);
     if (dialog == NULL)
         return;
     for (HWND window = GetWindow(dialog, GW_CHILD); window != NULL;
          window = NextInPreOrder(dialog, window)) {
+        if (self->state != kDismissing)
+            return;
         char text[32];
         text[0] = '\0';
         GetWindowTextA(window, text, 30);
         if (lstrcmpA(text, "OK") == 0) {
+            if (!Moves(self, kDismissing, kClicking))
+                return;
             WORD id = LOWORD(GetWindowLongA(window, GWL_ID));
             // Posted, not sent: the host's thread may be busy, and the
             // watcher must not wait for it.
@@ -70,16 +90,35 @@ void DismissEditDialog(void)
 static DWORD WINAPI WatchEditor(LPVOID parameter)
 {
     Watcher* self = (Watcher*)parameter;
-    if (self->process != NULL)
-        WaitForSingleObject(self->process, INFINITE);
-    DismissEditDialog();
-    if (InterlockedCompareExchange(&self->state, kDone, kRunning) == kRunning) {
-        // No stop can reach this thread any more.
-        if (self->process != NULL)
-            CloseHandle(self->process);
+    // A null process handle means the editor never started: the wait ends
+    // at once, but a stop that came first still wins.
+    if (self->process != NULL) {
+        HANDLE waits[2] = {self->stop, self->process};
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        CloseHandle(self->process);
         self->process = NULL;
     }
+    if (Moves(self, kRunning, kDismissing))
+        DismissEditDialog(self);
     return 0;
+}
+
+// The walk reads the text of the host's own windows, and each read is a
+// message sent to this thread: a plain wait here would deadlock with it.
+// Only sent messages are answered; posted ones stay queued for the host.
+static void WaitUntilGone(HANDLE thread)
+{
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, 0);
+        if (woken == WAIT_OBJECT_0)
+            return;
+        if (woken != WAIT_OBJECT_0 + 1) {
+            WaitForSingleObject(thread, INFINITE);
+            return;
+        }
+        MSG message;
+        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 void StopWatcher(void)
@@ -87,11 +126,12 @@ void StopWatcher(void)
     Watcher* watcher = (Watcher*)InterlockedExchangePointer((PVOID volatile*)&g_watcher, NULL);
     if (watcher == NULL)
         return;
-    if (InterlockedCompareExchange(&watcher->state, kStopped, kRunning) == kRunning)
-        TerminateThread(watcher->thread, 0);
-    // TerminateThread only asks, and a watcher that is done may still be on
-    // its way out: the thread is gone when its handle is signalled.
-    WaitForSingleObject(watcher->thread, INFINITE);
+    if (!Moves(watcher, kRunning, kStopped))
+        Moves(watcher, kDismissing, kStopped);
+    SetEvent(watcher->stop);
+    // The caller may unload the module next: the thread must be gone, not
+    // merely on its way out.
+    WaitUntilGone(watcher->thread);
     ReleaseWatcher(watcher);
 }
 
@@ -107,8 +147,14 @@ void StartWatcher(HANDLE process)
     }
     watcher->process = process;
     watcher->state = kRunning;
+    // A watcher that could not be stopped is not started.
+    watcher->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (watcher->stop == NULL) {
+        ReleaseWatcher(watcher);
+        return;
+    }
     // Created suspended so that the record is in the slot before the watcher
-    // can end and look for itself there.
+    // runs.
     watcher->thread = CreateThread(NULL, 8192, WatchEditor, watcher, CREATE_SUSPENDED, NULL);
     if (watcher->thread == NULL) {
         ReleaseWatcher(watcher);

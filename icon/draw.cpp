@@ -13,9 +13,11 @@ int __cdecl OnDraw(void* unused, JSAArg* args, JSAResult result)
         return 0;
 
     HDC dc = (HDC)target->dc;
-    // Signed on purpose: an inverted rectangle gets the small icon.
-    int width = target->right - target->left;
-    int height = target->bottom - target->top;
+    // Signed on purpose: an inverted rectangle gets the small icon. The
+    // difference wraps like the host's own 32-bit arithmetic instead of
+    // overflowing a signed int.
+    int width = (int)((unsigned)target->right - (unsigned)target->left);
+    int height = (int)((unsigned)target->bottom - (unsigned)target->top);
     BOOL small = width < 32 || height < 32;
     int side = small ? 16 : 32;
 
