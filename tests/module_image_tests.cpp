@@ -55,7 +55,9 @@ TEST(ModuleImage, IsA32BitDllExportingExactlyTheThreeEntries)
     EXPECT_EQ(names, (std::vector<std::string>{"JSAEntry", "JSAExit", "JSAMain"}));
 }
 
-TEST(ModuleImage, ImportsOnlyWindowsSystemDlls)
+// A thread killed from outside can leave a heap or loader lock held for good,
+// so the module must never be able to kill its watcher.
+TEST(ModuleImage, ImportsOnlyWindowsSystemDllsAndNeverKillsAThread)
 {
     PeImage pe(ModulePath());
     ASSERT_NE(pe.nt, nullptr);
@@ -64,13 +66,22 @@ TEST(ModuleImage, ImportsOnlyWindowsSystemDlls)
     const IMAGE_DATA_DIRECTORY& dir = pe.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     const IMAGE_IMPORT_DESCRIPTOR* import = (const IMAGE_IMPORT_DESCRIPTOR*)pe.At(dir.VirtualAddress);
     ASSERT_NE(import, nullptr);
+    std::set<std::string> functions;
     int count = 0;
     for (; import->Name != 0; import++, count++) {
         std::string name = pe.At(import->Name);
         std::transform(name.begin(), name.end(), name.begin(), ::toupper);
         EXPECT_TRUE(allowed.count(name)) << "imports " << name;
+        const DWORD* thunk = (const DWORD*)pe.At(import->OriginalFirstThunk);
+        for (; thunk != NULL && *thunk != 0; thunk++) {
+            if (!IMAGE_SNAP_BY_ORDINAL32(*thunk))
+                functions.insert(((const IMAGE_IMPORT_BY_NAME*)pe.At(*thunk))->Name);
+        }
     }
     EXPECT_GT(count, 0);
+    EXPECT_TRUE(functions.count("CreateThread")) << "the import names were read";
+    EXPECT_FALSE(functions.count("TerminateThread"));
+    EXPECT_FALSE(functions.count("ExitThread"));
 }
 
 static const BITMAPINFOHEADER* FindBitmap(HMODULE module, int id)

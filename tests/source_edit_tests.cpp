@@ -237,3 +237,65 @@ TEST_F(SourceEditTest, FileTooLargeForTheReadBufferDeliversNothing)
     }
     EndEdit();
 }
+
+// A new "startEdit" stops the previous edit's watcher; "endEdit" removes the
+// file but leaves a running watcher alone.
+TEST_F(SourceEditTest, StartEditStopsTheRunningWatcherAndEndEditLeavesItRunning)
+{
+    TestDialog dialog;
+    dialog.AddButton(dialog.window, "OK", IDOK);
+    NamedEvent goFirst("first");
+    NamedEvent goSecond("second");
+
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", goFirst.name);
+    ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("first")}).number, 1);
+    std::string firstLog = logPath;
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", goSecond.name);
+    ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("second")}).number, 1);
+    std::string secondLog = logPath;
+    EXPECT_EQ(CountThreads(), baselineThreads + 1) << "only the second edit's watcher is left";
+
+    goFirst.Set();
+    ASSERT_TRUE(WaitEditorExit(firstLog));
+    PumpUntil([] { return false; }, 0);
+    EXPECT_TRUE(TestDialog::Received().empty()) << "the first edit's watcher was stopped";
+
+    EndEdit();
+    bool exists = true;
+    ReadFileBytes(TempFile(), &exists);
+    EXPECT_FALSE(exists);
+    EXPECT_EQ(CountThreads(), baselineThreads + 1) << "endEdit stops no watcher";
+    goSecond.Set();
+    ASSERT_TRUE(WaitEditorExit(secondLog));
+    ASSERT_TRUE(WaitWatcherEnded());
+    PumpUntil([] { return false; }, 0);
+    EXPECT_EQ(TestDialog::Received().size(), 1u) << "the second edit's exit dismisses the dialog";
+}
+
+// Once the edit's directory is gone, the text and the file of that name in
+// the host's current directory belong to some other document.
+TEST_F(SourceEditTest, AVanishedWorkDirectoryDeliversAndDeletesNothing)
+{
+    std::string hostDir = NewTempDir("host");
+    WriteFileBytes(TempFile(hostDir), "another document");
+    std::string saved = CurrentDir();
+    for (const char* how : {"renamed", "removed"}) {
+        std::string editDir = NewTempDir("edit");
+        ASSERT_EQ(StartEdit(editDir, "the edit").number, 1) << how;
+        if (std::string(how) == "renamed")
+            ASSERT_TRUE(MoveFileA(editDir.c_str(), (editDir + "-moved").c_str()));
+        else
+            RemoveTree(editDir);
+        ASSERT_TRUE(SetCurrentDirectoryA(hostDir.c_str()));
+        Delivery d = GetEdit();
+        EndEdit();
+        SetCurrentDirectoryA(saved.c_str());
+        EXPECT_EQ(d.kind, kDeliveredNothing) << how;
+        EXPECT_EQ(d.returnCalls, 0) << how;
+        EXPECT_EQ(ReadFileBytes(TempFile(hostDir)), "another document") << how;
+        RemoveTree(editDir + "-moved");
+    }
+    RemoveTree(hostDir);
+}

@@ -90,35 +90,49 @@ TEST_F(WatcherTest, ProgramInADirectoryWithBlanksIsNotMistakenForADecoy)
     EXPECT_EQ(LogValue(log, "file"), file);
 }
 
-TEST_F(WatcherTest, OkInsideAContainerIsClickedAtTheContainer)
+// The walk goes depth first, in pre-order, and climbs out of containers
+// whose last descendant holds no OK; only a caption of exactly "OK" counts.
+TEST_F(WatcherTest, TheFirstOkInPreOrderIsClickedAtItsOwnParent)
 {
-    NamedEvent go("go");
-    TestDialog dialog;
-    HWND group = dialog.AddContainer(dialog.window, 50);
-    dialog.AddButton(group, "Cancel", IDCANCEL);
-    HWND inner = dialog.AddContainer(group, 51);
-    HWND nestedOk = dialog.AddButton(inner, "OK", 77);
-    dialog.AddButton(dialog.window, "OK", 78);  // later in pre-order
-
-    ASSERT_TRUE(RunWaiting(go, file));
-    go.Set();
-    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
-    const Command& click = TestDialog::Received()[0];
-    EXPECT_EQ(click.receiver, inner);
-    EXPECT_EQ(click.wParam, MAKEWPARAM(77, BN_CLICKED));
-    EXPECT_EQ(click.lParam, (LPARAM)nestedOk);
-}
-
-TEST_F(WatcherTest, CaptionsThatOnlyResembleOkAreNeverClicked)
-{
-    NamedEvent go("go");
-    TestDialog dialog;
-    HWND group = dialog.AddContainer(dialog.window, 50);
-    dialog.AddButton(group, "&OK", 1);
-    dialog.AddButton(group, "ok", 2);
-    dialog.AddButton(dialog.window, "OK ", 3);
-    dialog.AddButton(dialog.window, "Okay", 4);
-    EXPECT_FALSE(AnythingClickedAfterOneEdit());
+    struct Control {
+        int parent;  // index of an earlier control, or -1 for the dialog
+        const char* text;  // NULL: a container
+        int id;
+    };
+    struct Shape {
+        const char* story;
+        std::vector<Control> controls;
+        int clicked;  // index of the control clicked, or -1
+    };
+    const Shape shapes[] = {
+        {"nested OK before a later one, clicked at its own container",
+         {{-1, NULL, 50}, {0, "Cancel", 2}, {0, NULL, 51}, {2, "OK", 77}, {-1, "OK", 78}}, 3},
+        {"OK reached by climbing out of two containers",
+         {{-1, NULL, 50}, {0, NULL, 51}, {1, "Cancel", 2}, {-1, "OK", 79}}, 3},
+        {"OK after empty containers",
+         {{-1, NULL, 50}, {0, NULL, 51}, {-1, NULL, 52}, {-1, "OK", 80}}, 3},
+        {"captions that only resemble OK",
+         {{-1, NULL, 50}, {0, "&OK", 1}, {0, "ok", 2}, {-1, "OK ", 3}, {-1, "Okay", 4}}, -1},
+        {"no OK below the last container", {{-1, "Cancel", 2}, {-1, NULL, 50}, {1, NULL, 51}}, -1},
+    };
+    for (const Shape& shape : shapes) {
+        TestDialog dialog;
+        std::vector<HWND> windows;
+        for (const Control& c : shape.controls) {
+            HWND parent = c.parent < 0 ? dialog.window : windows[c.parent];
+            windows.push_back(c.text == NULL ? dialog.AddContainer(parent, c.id)
+                                             : dialog.AddButton(parent, c.text, c.id));
+        }
+        EXPECT_EQ(AnythingClickedAfterOneEdit(), shape.clicked >= 0) << shape.story;
+        if (shape.clicked < 0 || TestDialog::Received().empty())
+            continue;
+        const Command& click = TestDialog::Received()[0];
+        const Control& ok = shape.controls[shape.clicked];
+        EXPECT_EQ(TestDialog::Received().size(), 1u) << shape.story;
+        EXPECT_EQ(click.receiver, ok.parent < 0 ? dialog.window : windows[ok.parent]) << shape.story;
+        EXPECT_EQ(click.wParam, MAKEWPARAM(ok.id, BN_CLICKED)) << shape.story;
+        EXPECT_EQ(click.lParam, (LPARAM)windows[shape.clicked]) << shape.story;
+    }
 }
 
 TEST_F(WatcherTest, ADialogWithAnotherTitleIsLeftAlone)
@@ -139,14 +153,18 @@ TEST_F(WatcherTest, SecondLaunchStopsTheFirstWatcher)
     std::string firstLog = logPath;
     ASSERT_TRUE(RunWaiting(goSecond, file));
     std::string secondLog = logPath;
+    EXPECT_EQ(CountThreads(), baselineThreads + 1) << "only the second watcher is left";
 
     // The first editor keeps running after its watcher is stopped, and its
     // exit clicks nothing: only the second editor's exit does.
     goFirst.Set();
     ASSERT_TRUE(WaitEditorExit(firstLog));
+    PumpUntil([] { return false; }, 0);
+    EXPECT_TRUE(TestDialog::Received().empty()) << "the stopped watcher clicked";
     goSecond.Set();
-    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
     ASSERT_TRUE(WaitEditorExit(secondLog));
+    ASSERT_TRUE(WaitWatcherEnded());
+    PumpUntil([] { return false; }, 0);
     EXPECT_EQ(TestDialog::Received().size(), 1u);
 }
 
@@ -162,17 +180,21 @@ TEST_F(WatcherTest, ExitStopsAWaitingWatcherButNotTheEditor)
     ASSERT_NE(editor, nullptr);
 
     host.exit();
+    EXPECT_EQ(CountThreads(), baselineThreads) << "the watcher is gone when JSAExit returns";
     EXPECT_EQ(WaitForSingleObject(editor, 0), (DWORD)WAIT_TIMEOUT) << "the editor still runs";
     go.Set();
     ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(editor, 0) == WAIT_OBJECT_0; }));
     CloseHandle(editor);
+    PumpUntil([] { return false; }, 0);
+    EXPECT_TRUE(TestDialog::Received().empty()) << "the stopped watcher clicked";
 
-    // A later launch's watcher clicks once: the stopped one never did.
+    // A later launch's watcher clicks once.
     NamedEvent goAgain("again");
     goAgain.Set();
     ASSERT_TRUE(RunWaiting(goAgain, file));
-    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
     ASSERT_TRUE(WaitEditorExit(logPath));
+    ASSERT_TRUE(WaitWatcherEnded());
+    PumpUntil([] { return false; }, 0);
     EXPECT_EQ(TestDialog::Received().size(), 1u);
 }
 
