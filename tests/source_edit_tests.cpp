@@ -160,32 +160,27 @@ TEST_F(SourceEditTest, TempFileThatCannotBeOpenedIsRefused)
     RemoveDirectoryA(TempFile().c_str());
 }
 
-TEST_F(SourceEditTest, FailedWriteIsRefusedAndLaunchesNothing)
+// Run under a 2 MiB file-size limit by a test entry of its own: the text's
+// write comes back short, and a short write must not pass for the edit.
+TEST_F(SourceEditTest, ShortWriteIsRefusedAndLaunchesNothing)
 {
-    // Another handle holds a lock over the file, so the write fails.
-    WriteFileBytes(TempFile(), "locked");
-    HANDLE holder = CreateFileA(TempFile().c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(LockFile(holder, 0, 0, 0x100000, 0));
-    HANDLE probe = CreateFileA(TempFile().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               NULL, OPEN_EXISTING, 0, NULL);
+    const std::string text(3000000, 'w');
+    std::string probe = workDir + "\\probe.bin";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
-    bool enforced = !WriteFile(probe, "x", 1, &written, NULL);
-    CloseHandle(probe);
-    if (!enforced) {
-        // Wine doesn't enforce byte-range locks on writes; a skip would go
-        // through the debugger-output path that the emulated set-up can't take.
-        UnlockFile(holder, 0, 0, 0x100000, 0);
-        CloseHandle(holder);
-        printf("note: byte-range locks don't stop writes here; nothing to check\n");
-        return;
-    }
-    Delivery d = StartEdit(workDir, "a text that cannot be written");
-    UnlockFile(holder, 0, 0, 0x100000, 0);
-    CloseHandle(holder);
+    BOOL wrote = WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+    DeleteFileA(probe.c_str());
+    if (wrote && written == text.size())
+        GTEST_SKIP() << "a 3,000,000-byte write went through whole: this process has no file-size limit";
+
+    Delivery d = StartEdit(workDir, text);
+    EXPECT_EQ(d.kind, kDeliveredBool);
     EXPECT_EQ(d.number, 0);
     EXPECT_FALSE(LogExists()) << "no editor was started";
+    EXPECT_LE(ReadFileBytes(TempFile()).size(), (size_t)written) << "the module wrote on";
+    EXPECT_EQ(Call("updated").number, 0) << "nothing was recorded";
 }
 
 TEST_F(SourceEditTest, DirectoryThatDoesNotFitOrDoesNotExistIsRefusedAndForgotten)

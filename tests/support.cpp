@@ -3,7 +3,6 @@
 
 #include <stdio.h>
 
-#include <tlhelp32.h>
 
 const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
@@ -193,6 +192,17 @@ NamedEvent::~NamedEvent()
         CloseHandle(handle);
 }
 
+int FailuresInThisTest()
+{
+    const testing::TestResult* result = testing::UnitTest::GetInstance()->current_test_info()->result();
+    int failures = 0;
+    for (int i = 0; i < result->total_part_count(); i++) {
+        if (result->GetTestPartResult(i).failed())
+            failures++;
+    }
+    return failures;
+}
+
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
@@ -210,33 +220,6 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
         MsgWaitForMultipleObjects(0, NULL, FALSE, (std::min)(timeoutMs - elapsed, (DWORD)50),
                                   QS_ALLINPUT);
     }
-}
-
-int CountHandles()
-{
-    int count = 0;
-    for (UINT_PTR value = 4; value < 0x2000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation((HANDLE)value, &flags))
-            count++;
-    }
-    return count;
-}
-
-int CountThreads()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    int count = 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            count++;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 static BOOL CALLBACK CollectText(HWND child, LPARAM param)

@@ -12,6 +12,7 @@
 
 #include "tools/host/edit_dialog.h"
 #include "tools/host/host_table.h"
+#include "tools/host/probes.h"
 
 extern const char kSettingsKey[];   // under HKEY_CURRENT_USER
 extern const char kUninstallKey[];  // under HKEY_LOCAL_MACHINE
@@ -52,14 +53,13 @@ struct NamedEvent {
     bool WaitFor(DWORD ms = 60000) { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
 };
 
+// Failed checks of the running test so far, for summaries that count them.
+int FailuresInThisTest();
+
 // Runs the message loop of this thread until the condition holds or the time
 // is up; answers the condition's last value.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
 
-// Open handles of this process, counted by probing handle values: Wine's
-// GetProcessHandleCount answers 0.
-int CountHandles();
-int CountThreads();  // of this process
 
 // While it lives, message boxes this thread shows are recorded (caption,
 // text, icon) and dismissed with OK. It needs no thread of its own.

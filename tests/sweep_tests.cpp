@@ -94,7 +94,7 @@ TEST_F(SweepTest, SettingsHoldUnderThousandsOfHostileNamesValuesAndStoredData)
     }
     DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
     EXPECT_EQ(CountHandles(), baselineHandles);
-    printf("settings sweep: %d cases, 0 failures\n", cases);
+    printf("settings sweep: %d cases, %d failures\n", cases, FailuresInThisTest());
 }
 
 TEST_F(SweepTest, EditingHandlersHoldInAnyOrderWithHostileDirectoriesPathsAndRectangles)
@@ -196,5 +196,5 @@ TEST_F(SweepTest, EditingHandlersHoldInAnyOrderWithHostileDirectoriesPathsAndRec
     DeleteFileA((cwd + "\\" + kTempName).c_str());
     EXPECT_EQ(CountHandles(), warmHandles);
     SetCurrentDirectoryA(BinDir().c_str());
-    printf("editing sweep: %d cases, 0 failures\n", cases);
+    printf("editing sweep: %d cases, %d failures\n", cases, FailuresInThisTest());
 }

@@ -1,0 +1,9 @@
+// What a process holds, counted in ways that also work under Wine, whose
+// GetProcessHandleCount and GetGuiResources answer 0.
+#pragma once
+
+#include <windows.h>
+
+int CountHandles();     // open kernel handles, found by probing handle values
+int CountThreads();     // threads of this process
+int CountGdiObjects();  // live GDI objects; -1 when they can't be counted
