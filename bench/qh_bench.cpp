@@ -1,48 +1,47 @@
 // Measures the module against floors taken in the same run: the same work
 // done directly by a host, without the module.
-//   qh_bench PLUGIN.dll EDITOR_DIR [LAUNCHES]
+//   qh_bench PLUGIN.dll EDITOR_DIR [CYCLES [STOPS]]
 // EDITOR_DIR holds the stand-in editor as Scrivlet.exe and is registered as
 // the editor's installation; the benchmark works in the user's temp directory.
-#include <windows.h>
+#include "bench.h"
 
-#include <psapi.h>
+#include <stdarg.h>
 #include <stdio.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
-#include "tools/host/edit_dialog.h"
-#include "tools/host/host_table.h"
+#include <tlhelp32.h>
 
-static double Now()
+#include "bench/heap_meter.h"
+
+PluginHost g_host;
+std::string g_temp;
+std::string g_editorDir;
+const char kTitle[] = "Quillhaven: Under the Scrivlet edit";
+
+double Now()
 {
     static LARGE_INTEGER frequency;
     if (frequency.QuadPart == 0)
         QueryPerformanceFrequency(&frequency);
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return (double)now.QuadPart / frequency.QuadPart;
+    return (double)now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-static unsigned long long Stamp(const FILETIME& t)
+unsigned long long Stamp(const FILETIME& t)
 {
     return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
 }
 
-static std::string g_temp;
-static std::string g_editor;
-static PluginHost g_host;
-
-static Delivery Call(const char* name, const std::vector<HostArg>& args = {})
+Delivery Call(const char* name, const std::vector<HostArg>& args)
 {
     Delivery d;
     CallHandler(&g_host, name, args, &d);
     return d;
 }
 
-// A handler call on arguments the caller owns: large texts are not copied.
-static Delivery CallDirect(const char* name, std::vector<HostArg>* args)
+Delivery CallDirect(const char* name, std::vector<HostArg>* args)
 {
     std::vector<JSAArg> refs;
     for (HostArg& arg : *args)
@@ -52,60 +51,14 @@ static Delivery CallDirect(const char* name, std::vector<HostArg>* args)
     return d;
 }
 
-static unsigned long long EditorExitStamp(const std::string& log)
+HANDLE StartEditorDirectly(const std::string& file)
 {
-    FILE* f = fopen(log.c_str(), "rb");
-    unsigned long long stamp = 0;
-    char line[512];
-    while (f != NULL && fgets(line, sizeof(line), f) != NULL)
-        if (strncmp(line, "exit-time=", 10) == 0)
-            stamp = strtoull(line + 10, NULL, 10);
-    if (f != NULL)
-        fclose(f);
-    return stamp;
-}
-
-struct Percentiles {
-    double median, p99;
-};
-
-static Percentiles Summarise(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    if (v.empty())
-        return {0, 0};
-    return {v[v.size() / 2], v[std::min(v.size() - 1, (size_t)(v.size() * 0.99))]};
-}
-
-struct FloorWait {
-    HANDLE process;
-    HWND dialog;
-};
-
-static DWORD WINAPI WaitAndPost(LPVOID p)
-{
-    FloorWait* w = (FloorWait*)p;
-    WaitForSingleObject(w->process, INFINITE);
-    HWND ok = GetDlgItem(w->dialog, IDOK);
-    PostMessageA(w->dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
-    return 0;
-}
-
-struct Launch {
-    const char* go;
-    bool viaModule;
-    std::string file;
-    HANDLE process = NULL;
-    HANDLE waiter = NULL;
-    FloorWait wait{};
-};
-
-static HANDLE StartEditorDirectly(const std::string& file)
-{
-    std::string command = "\"" + g_editor + "\\Scrivlet.exe\" \"" + file + "\"";
+    std::string command = "\"" + g_editorDir + "\\Scrivlet.exe\" \"" + file + "\"";
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return NULL;
@@ -113,200 +66,275 @@ static HANDLE StartEditorDirectly(const std::string& file)
     return pi.hProcess;
 }
 
-static void OnShown(void* context)
+void WaitEditorsGone()
 {
-    Launch* l = (Launch*)context;
-    if (!l->viaModule) {
-        l->wait.dialog = FindWindowA(NULL, "Quillhaven: Under the Scrivlet edit");
-        l->waiter = CreateThread(NULL, 0, WaitAndPost, &l->wait, 0, NULL);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId() || lstrcmpiA(entry.szExeFile, "Scrivlet.exe") != 0)
+            continue;
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process != NULL) {
+            WaitPumping(process);
+            CloseHandle(process);
+        }
     }
-    HANDLE go = OpenEventA(EVENT_MODIFY_STATE, FALSE, l->go);
-    SetEvent(go);
-    CloseHandle(go);
+    CloseHandle(snapshot);
 }
 
-// One edit: the editor waits until the dialog is up, then exits; the figure
-// is the time from its exit to the OK command at the dialog.
-static double OneDismissal(bool viaModule, int n)
+static std::string LogValue(const std::string& log, const char* key)
 {
-    std::string log = g_temp + "bench-editor.log";
-    DeleteFileA(log.c_str());
-    std::string go = "qh-bench-go-" + std::to_string(n);
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, go.c_str());
-    SetEnvironmentVariableA("QH_EDITOR_LOG", log.c_str());
-    SetEnvironmentVariableA("QH_EDITOR_GO", go.c_str());
-    Launch l;
-    l.go = go.c_str();
-    l.viaModule = viaModule;
-    l.file = g_temp + "bench-page.html";
-    if (viaModule) {
-        if (!Call("run", {StringArg(l.file)}).number)
-            return -1;
-    } else {
-        l.process = StartEditorDirectly(l.file);
-        l.wait.process = l.process;
+    FILE* f = fopen(log.c_str(), "rb");
+    std::string value;
+    char line[512];
+    size_t length = strlen(key);
+    while (f != NULL && fgets(line, sizeof(line), f) != NULL) {
+        if (strncmp(line, key, length) == 0 && line[length] == '=')
+            value = std::string(line + length + 1, strcspn(line + length + 1, "\r\n"));
     }
-    EditDialogRun run;
-    run.title = "Quillhaven: Under the Scrivlet edit";
-    run.onShown = OnShown;
-    run.context = &l;
-    run.timeoutMs = 60000;
-    RunEditDialog(&run);
-    if (l.waiter != NULL) {
-        WaitForSingleObject(l.waiter, INFINITE);
-        CloseHandle(l.waiter);
+    if (f != NULL)
+        fclose(f);
+    return value;
+}
+
+unsigned long long EditorExitStamp(const std::string& log)
+{
+    return strtoull(LogValue(log, "exit-time").c_str(), NULL, 10);
+}
+
+DWORD EditorPid(const std::string& log)
+{
+    return strtoul(LogValue(log, "pid").c_str(), NULL, 10);
+}
+
+bool WaitPumping(HANDLE object, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (WaitForSingleObject(object, 0) == WAIT_OBJECT_0)
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(1, &object, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
     }
-    if (l.process != NULL)
-        CloseHandle(l.process);
-    CloseHandle(event);
-    unsigned long long exit = EditorExitStamp(log);
-    if (run.outcome != IDOK || exit == 0)
-        return -1;
-    return ((double)Stamp(run.commandTime) - (double)exit) / 10000.0;
 }
 
-static void WriteFloor(const std::string& path, const std::string& text)
+void PumpFor(double ms)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written = 0;
-    WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(f);
+    double end = Now() + ms;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    } while (Now() < end);
 }
 
-static size_t PeakUsage()
+Summary Summarise(std::vector<double> v)
 {
-    PROCESS_MEMORY_COUNTERS pmc;
-    pmc.cb = sizeof(pmc);
-    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-    return pmc.PeakPagefileUsage;
+    std::sort(v.begin(), v.end());
+    if (v.empty())
+        return {0, 0};
+    return {v[v.size() / 2], v[std::min(v.size() - 1, (size_t)(v.size() * 0.99))]};
 }
 
-static size_t Usage()
+std::string Format(const char* format, ...)
 {
-    PROCESS_MEMORY_COUNTERS pmc;
-    pmc.cb = sizeof(pmc);
-    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-    return pmc.PagefileUsage;
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    return text;
+}
+
+void Row(const std::string& measure, const std::string& module, const std::string& floor,
+         const std::string& ratio)
+{
+    printf("| %s | %s | %s | %s |\n", measure.c_str(), module.c_str(), floor.c_str(), ratio.c_str());
 }
 
 template <typename F>
-static double Rate(F f, double seconds = 1.0)
+static double Median(int repeats, F f)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < repeats; i++) {
+        double t0 = Now();
+        f();
+        samples.push_back(Now() - t0);
+    }
+    return Summarise(samples).median;
+}
+
+static DWORD WINAPI WaitForEditor(LPVOID process)
+{
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return 0;
+}
+
+// What "startEdit" must do by its contract, done inline: the directory made
+// absolute and current, the file opened, cut and written, its time read, the
+// editor found in the registry and launched, a thread to wait for it.
+static HANDLE StartEditInline(const std::string& dir, const std::string& text)
+{
+    char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];
+    GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    SetCurrentDirectoryA(full);
+    HANDLE file = CreateFileA("bench-inline.html", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    DWORD written = 0;
+    SetFilePointer(file, 0, NULL, FILE_BEGIN);
+    SetEndOfFile(file);
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("bench-inline.html", &entry);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet", 0,
+                      KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof(editor), type;
+        RegQueryValueExA(key, "UninstallString", NULL, &type, (BYTE*)editor, &size);
+        RegCloseKey(key);
+    }
+    HANDLE process = StartEditorDirectly(std::string(full) + "\\bench-inline.html");
+    HANDLE waiter = process != NULL ? CreateThread(NULL, 8192, WaitForEditor, process, 0, NULL) : NULL;
+    SetCurrentDirectoryA(saved);
+    return waiter;
+}
+
+// What "getEdit" must do, inline: the directory made current and restored,
+// the file opened and sized, a buffer allocated, read and freed.
+static void GetEditInline(const std::string& dir)
+{
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    SetCurrentDirectoryA(dir.c_str());
+    HANDLE file = CreateFileA("bench-inline.html", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    LARGE_INTEGER size;
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
+        char* text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
+        DWORD got = 0;
+        if (text != NULL) {
+            ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL);
+            text[got] = '\0';
+            HeapFree(GetProcessHeap(), 0, text);
+        }
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    SetCurrentDirectoryA(saved);
+}
+
+void MeasureTextExchange()
+{
+    const struct {
+        size_t size;
+        int startRepeats, getRepeats;
+    } runs[] = {{1 << 10, 200, 500}, {1 << 20, 40, 100}, {16 << 20, 8, 10}, {64 << 20, 5, 5}};
+    std::string dir = g_temp.substr(0, g_temp.size() - 1);
+    std::string plainFile = g_temp + "bench-plain.html";
+    for (const auto& r : runs) {
+        std::string label = r.size >= (1 << 20) ? Format("%zu MB", r.size >> 20) : Format("%zu KB", r.size >> 10);
+        std::vector<HostArg> args(2);
+        args[0].text = dir;
+        std::string& text = args[1].text;
+        text.assign(r.size, 'q');
+        for (size_t i = 0; i < r.size; i += 61)
+            text[i] = '\n';
+        // Each launched editor is waited for outside the timed part.
+        double module = 0, plain = 0, inlined = 0;
+        std::vector<double> samples;
+        for (int i = 0; i < r.startRepeats; i++) {
+            double t0 = Now();
+            CallDirect("startEdit", &args);
+            samples.push_back(Now() - t0);
+            WaitEditorsGone();
+        }
+        module = Summarise(samples).median;
+        plain = Median(r.startRepeats, [&] {
+            HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            DWORD written = 0;
+            WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
+            CloseHandle(f);
+        });
+        samples.clear();
+        for (int i = 0; i < r.startRepeats; i++) {
+            double t0 = Now();
+            HANDLE waiter = StartEditInline(dir, text);
+            samples.push_back(Now() - t0);
+            if (waiter != NULL) {
+                WaitForSingleObject(waiter, INFINITE);
+                CloseHandle(waiter);
+            }
+        }
+        inlined = Summarise(samples).median;
+        Row(Format("startEdit %s, median of %d: beside a plain write", label.c_str(), r.startRepeats),
+            Format("%.3f ms", module), Format("%.3f ms", plain), Format("%.2f", plain / module));
+        Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", module),
+            Format("%.3f ms", inlined), Format("%.2f", inlined / module));
+
+        g_host.copyStrings = false;
+        std::vector<HostArg> none(1);
+        module = Median(r.getRepeats, [&] { CallDirect("getEdit", &none); });
+        ResetMeteredPeak();
+        long long base = MeteredBytes();
+        Delivery d = CallDirect("getEdit", &none);
+        long long peak = MeteredPeak() - base;
+        g_host.copyStrings = true;
+        char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, r.size + 32);
+        plain = Median(r.getRepeats, [&] {
+            HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            DWORD got = 0;
+            ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
+            CloseHandle(f);
+        });
+        HeapFree(GetProcessHeap(), 0, buffer);
+        inlined = Median(r.getRepeats, [&] { GetEditInline(dir); });
+        Row(Format("getEdit %s, median of %d: beside a plain read%s", label.c_str(), r.getRepeats,
+                   d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
+            Format("%.3f ms", module), Format("%.3f ms", plain), Format("%.2f", plain / module));
+        Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", module),
+            Format("%.3f ms", inlined), Format("%.2f", inlined / module));
+        Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
+            Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
+        Call("endEdit");
+        DeleteFileA(plainFile.c_str());
+        DeleteFileA((g_temp + "bench-inline.html").c_str());
+    }
+}
+
+template <typename F>
+static double Rate(F f, double ms = 500)
 {
     int calls = 0;
     double start = Now();
-    while (Now() - start < seconds) {
+    while (Now() - start < ms) {
         for (int i = 0; i < 50; i++)
             f();
         calls += 50;
     }
-    return calls / (Now() - start);
+    return calls * 1000.0 / (Now() - start);
 }
 
-int main(int argc, char** argv)
+// The rates call the handlers on argument arrays made once, so that the
+// host's own bookkeeping isn't counted against the module.
+void MeasureRates()
 {
-    setvbuf(stdout, NULL, _IONBF, 0);
-    if (argc < 3) {
-        fprintf(stderr, "usage: qh_bench PLUGIN.dll EDITOR_DIR [LAUNCHES]\n");
-        return 2;
-    }
-    int launches = argc > 3 ? atoi(argv[3]) : 200;
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    g_temp = temp;
-    g_editor = argv[2];
-    std::string error;
-    if (!LoadPlugin(&g_host, argv[1], &error)) {
-        fprintf(stderr, "qh_bench: %s\n", error.c_str());
-        return 1;
-    }
-    g_host.entry(&g_host.table);
-    WriteFloor(g_temp + "bench-page.html", "<p>bench</p>");
-
-    printf("| measure | module | floor | ratio |\n|---|---|---|---|\n");
-
-    std::vector<double> module, floor;
-    for (int i = 0; i < launches; i++) {
-        double m = OneDismissal(true, 2 * i);
-        double f = OneDismissal(false, 2 * i + 1);
-        if (m >= 0)
-            module.push_back(m);
-        if (f >= 0)
-            floor.push_back(f);
-        if ((i + 1) % 20 == 0)
-            fprintf(stderr, "%d launches, %zu + %zu measured\n", i + 1, module.size(), floor.size());
-    }
-    Percentiles pm = Summarise(module), pf = Summarise(floor);
-    printf("| dismissal latency, median (%zu launches) | %.2f ms | %.2f ms | |\n", module.size(), pm.median, pf.median);
-    printf("| dismissal latency, 99th percentile | %.2f ms | %.2f ms | %+.2f ms |\n", pm.p99, pf.p99, pm.p99 - pf.p99);
-
-    SetEnvironmentVariableA("QH_EDITOR_GO", NULL);
-    SetEnvironmentVariableA("QH_EDITOR_LOG", NULL);
-    const size_t sizes[] = {1024, 1 << 20, 16 << 20, 64 << 20};
-    for (size_t size : sizes) {
-        std::vector<HostArg> args(2);
-        args[0].text = g_temp;
-        std::string& text = args[1].text;
-        try {
-            text.assign(size, 'q');
-            text.reserve(size);
-        } catch (...) {
-            printf("| %zu MB | the host could not allocate the text here | | |\n", size >> 20);
-            break;
-        }
-        for (size_t i = 0; i < size; i += 61)
-            text[i] = '\n';
-        std::string label = size >= (1 << 20) ? std::to_string(size >> 20) + " MB" : std::to_string(size >> 10) + " KB";
-        double t0 = Now();
-        CallDirect("startEdit", &args);
-        double startEdit = Now() - t0;
-        std::string floorFile = g_temp + "bench-floor.html";
-        t0 = Now();
-        WriteFloor(floorFile, text);
-        HANDLE p = StartEditorDirectly(floorFile);
-        double startFloor = Now() - t0;
-        if (p != NULL) {
-            WaitForSingleObject(p, INFINITE);
-            CloseHandle(p);
-        }
-        printf("| startEdit, %s | %.1f ms | %.1f ms | %.2f |\n", label.c_str(), startEdit * 1000, startFloor * 1000,
-               startFloor / startEdit);
-
-        g_host.copyStrings = false;
-        size_t before = Usage(), peakBefore = PeakUsage();
-        t0 = Now();
-        std::vector<HostArg> none(1);
-        Delivery d = CallDirect("getEdit", &none);
-        double getEdit = Now() - t0;
-        size_t peakAfter = PeakUsage();
-        g_host.copyStrings = true;
-        size_t extra = peakAfter > peakBefore ? peakAfter - before : 0;
-
-        t0 = Now();
-        HANDLE f = CreateFileA(floorFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, size);
-        DWORD got = 0;
-        ReadFile(f, buffer, (DWORD)size, &got, NULL);
-        HeapFree(GetProcessHeap(), 0, buffer);
-        CloseHandle(f);
-        double readFloor = Now() - t0;
-        double mb = size / 1048576.0;
-        printf("| getEdit, %s%s | %.1f MB/s | %.1f MB/s | %.2f |\n", label.c_str(),
-               d.kind == kDeliveredString ? "" : " (nothing delivered)", mb / getEdit,
-               mb / readFloor, readFloor / getEdit);
-        if (peakAfter > peakBefore)
-            printf("| getEdit extra peak memory, %s | %zu KB | goal %zu KB | |\n", label.c_str(), extra >> 10,
-                   (size + 32 + 65536) >> 10);
-        else
-            printf("| getEdit extra peak memory, %s | not measurable: the peak counter did not move | | |\n",
-                   label.c_str());
-        Call("endEdit");
-        DeleteFileA(floorFile.c_str());
-        text.clear();
-        text.shrink_to_fit();
-    }
-
-    // The rates call the handlers on argument arrays made once, so that the
-    // host's own bookkeeping isn't counted against the module.
     std::string page = g_temp + "bench-page.html";
     std::vector<HostArg> none(1), getArgs(1), setArgs(2);
     getArgs[0].text = "benchvalue";
@@ -319,13 +347,14 @@ int main(int argc, char** argv)
         if (h != INVALID_HANDLE_VALUE)
             FindClose(h);
     });
-    printf("| updated | %.0f /s | %.0f /s | %.2f |\n", updated, findFloor, updated / findFloor);
+    Row("updated", Format("%.0f /s", updated), Format("%.0f /s", findFloor), Format("%.2f", updated / findFloor));
 
     Call("set", {StringArg("benchvalue"), IntArg(7)});
+    static const char kKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
     double get = Rate([&] { CallDirect("get", &getArgs); });
     double getFloor = Rate([] {
         HKEY k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Penhollow\\Scrivlet\\Quillhaven", 0, KEY_ALL_ACCESS, &k) == 0) {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &k) == 0) {
             DWORD v, size = 4, type;
             RegQueryValueExA(k, "benchvalue", NULL, &type, (BYTE*)&v, &size);
             RegCloseKey(k);
@@ -334,16 +363,54 @@ int main(int argc, char** argv)
     double set = Rate([&] { CallDirect("set", &setArgs); });
     double setFloor = Rate([] {
         HKEY k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Penhollow\\Scrivlet\\Quillhaven", 0, KEY_ALL_ACCESS, &k) == 0) {
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
             DWORD v = 9;
             RegSetValueExA(k, "benchvalue", 0, REG_DWORD, (const BYTE*)&v, 4);
             RegCloseKey(k);
         }
     });
-    printf("| get of a setting | %.0f /s | %.0f /s | %.2f |\n", get, getFloor, get / getFloor);
-    printf("| set of a setting | %.0f /s | %.0f /s | %.2f |\n", set, setFloor, set / setFloor);
+    Row("get of a setting", Format("%.0f /s", get), Format("%.0f /s", getFloor), Format("%.2f", get / getFloor));
+    Row("set of a setting", Format("%.0f /s", set), Format("%.0f /s", setFloor), Format("%.2f", set / setFloor));
+}
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc < 3) {
+        fprintf(stderr, "usage: qh_bench PLUGIN.dll EDITOR_DIR [CYCLES [STOPS]]\n");
+        return 2;
+    }
+    int cycles = argc > 3 ? atoi(argv[3]) : 1000;
+    int stops = argc > 4 ? atoi(argv[4]) : 2000;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    g_temp = std::string(temp) + "qh-bench\\";
+    CreateDirectoryA(g_temp.c_str(), NULL);
+    g_editorDir = argv[2];
+    std::string error;
+    if (!LoadPlugin(&g_host, argv[1], &error)) {
+        fprintf(stderr, "qh_bench: %s\n", error.c_str());
+        return 1;
+    }
+    g_host.entry(&g_host.table);
+    if (!MeterModuleHeap(g_host.module))
+        fprintf(stderr, "qh_bench: the module imports no heap functions by name; its heap reads 0\n");
+    HANDLE page = CreateFileA((g_temp + "bench-page.html").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    CloseHandle(page);
+
+    printf("| measure | module | floor | ratio |\n|---|---|---|---|\n");
+    double began = Now();
+    MeasureTextExchange();
+    MeasureRates();
+    SoakResult soak = Soak(cycles, stops);
+    Summary pm = Summarise(soak.latencies), pf = Summarise(soak.floorLatencies);
+    Row(Format("dismissal latency, median of %zu launches", soak.latencies.size()),
+        Format("%.2f ms", pm.median), Format("%.2f ms", pf.median), Format("%+.2f ms", pm.median - pf.median));
+    Row("dismissal latency, 99th percentile", Format("%.2f ms", pm.p99), Format("%.2f ms", pf.p99),
+        Format("%+.2f ms", pm.p99 - pf.p99));
+    printf("\nwhole run: %.0f s\n", (Now() - began) / 1000);
 
     g_host.exit();
     UnloadPlugin(&g_host);
-    return 0;
+    return soak.failures == 0 ? 0 : 1;
 }

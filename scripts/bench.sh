@@ -1,19 +1,37 @@
 #!/usr/bin/env bash
 # Runs the benchmark: each figure of the module beside a floor measured in the
 # same run (the same work done directly by a host). Not part of the tests.
-#   scripts/bench.sh [LAUNCHES]     (default 200 editor launches)
+#   scripts/bench.sh [CYCLES [STOPS]]
+# The soak runs CYCLES whole edit cycles that measure the dismissal beside
+# its floor (default 1000) and STOPS more whole cycles that each carry a
+# watcher stop (default 2000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
-"$ROOT/scripts/setup.sh" >/dev/null
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! "$ROOT/scripts/setup.sh" >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "error: set-up failed (its last lines are above); run scripts/setup.sh to see it whole" >&2
+    exit 1
+fi
 . "$ROOT/scripts/xsession.sh"
 qh_start_session
 dir="$WINEPREFIX/drive_c/qh-bench-editor"
 mkdir -p "$dir"
 cp "$BUILD/bin/standin-editor.exe" "$dir/Scrivlet.exe"
-"$BUILD/wine-run" "$BUILD/bin/qhost.exe" register-editor 'C:\qh-bench-editor' >/dev/null 2>&1
-echo "machine: $(nproc) cores, $(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && echo "32-bit code runs through qemu-i386 user-mode emulation here"
-"$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" 'C:\qh-bench-editor' "${1:-200}" 2>&1 |
+if ! "$BUILD/wine-run" "$BUILD/bin/qhost.exe" register-editor 'C:\qh-bench-editor' >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "error: could not register the stand-in editor in $WINEPREFIX; remove that folder and run scripts/setup.sh" >&2
+    exit 1
+fi
+echo "machine: $(nproc) cores, $(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), Wine $(wine --version 2>/dev/null | sed 's/^wine-//')"
+if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+    echo "32-bit code runs through qemu-i386 user-mode emulation here"
+else
+    echo "32-bit code runs natively here"
+fi
+"$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" \
+    'C:\qh-bench-editor' "${1:-1000}" "${2:-2000}" 2>&1 |
     grep --line-buffered -v '^qemu:' | tr -d '\r'

@@ -73,19 +73,23 @@ static std::string FileArgument(const char* commandLine)
     return arg;
 }
 
+// Opened once for the process's life: the editor is started thousands of
+// times, and under Wine every open is a server round trip.
 static void Log(const std::string& line)
 {
-    std::string path = Env("QH_EDITOR_LOG");
-    if (path.empty())
-        return;
-    HANDLE log = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (log == INVALID_HANDLE_VALUE)
-        return;
+    static HANDLE log = INVALID_HANDLE_VALUE;
+    if (log == INVALID_HANDLE_VALUE) {
+        std::string path = Env("QH_EDITOR_LOG");
+        if (path.empty())
+            return;
+        log = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                          FILE_SHARE_DELETE, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (log == INVALID_HANDLE_VALUE)
+            return;
+    }
     std::string text = line + "\r\n";
     DWORD written = 0;
     WriteFile(log, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(log);
 }
 
 static bool ReadAll(const std::string& path, std::string* out)

@@ -87,7 +87,7 @@ int RunEditDialog(EditDialogRun* run)
     std::vector<WORD> t;
     PutDword(&t, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER);
     PutDword(&t, 0);
-    PutWord(&t, 3);  // items
+    PutWord(&t, (WORD)(3 + run->extraCaptions));  // items
     PutWord(&t, 0);
     PutWord(&t, 0);
     PutWord(&t, 220);
@@ -97,6 +97,8 @@ int RunEditDialog(EditDialogRun* run)
     PutText(&t, run->title);
     PutItem(&t, SS_LEFT, 10, 10, 200, 24, 0xFFFF, 0x0082,
             "Edit the text in the editor. This dialog closes when the editor is closed.");
+    for (int i = 0; i < run->extraCaptions; i++)
+        PutItem(&t, SS_LEFT, 10, 35, 40, 8, 0xFFFF, 0x0082, "Caption");
     PutItem(&t, BS_DEFPUSHBUTTON | WS_TABSTOP, 60, 45, 45, 14, IDOK, 0x0080, "OK");
     PutItem(&t, BS_PUSHBUTTON | WS_TABSTOP, 115, 45, 45, 14, IDCANCEL, 0x0080, "Cancel");
 

@@ -11,6 +11,7 @@ struct EditDialogRun {
     void (*onShown)(void* context) = NULL;  // called once, from the dialog's loop
     void* context = NULL;
     DWORD timeoutMs = INFINITE;  // then the dialog ends with kDialogTimedOut
+    int extraCaptions = 0;       // static captions placed before OK: a longer walk
 
     int outcome = 0;          // IDOK, IDCANCEL or kDialogTimedOut
     FILETIME commandTime{};   // when the command that ended it arrived

@@ -1,0 +1,319 @@
+// The soak: whole edit cycles through the module, many of them with a
+// watcher stop swept across the editor's exit and the dialog walk. The
+// others measure the dismissal beside its floor: a thread of the host's own
+// that waits for the same editor and posts to the same dialog. What the
+// process holds is compared at the soak's start and its end.
+#include "bench.h"
+
+#include <stdio.h>
+
+#include "bench/heap_meter.h"
+#include "tools/host/probes.h"
+
+// The host's edit dialogs stay up for the whole run, so that the figures are
+// the editor's and the module's, not the window system's: a plain one (an
+// instruction, OK and Cancel) and a long one with forty captions before its
+// OK. Only the one in use carries the dialog title.
+struct HostDialog {
+    HWND window = NULL;
+    bool commanded = false;
+    WORD command = 0;
+    FILETIME commandTime{};
+    bool floored = false;  // the floor's own message arrived
+    FILETIME floorTime{};
+};
+
+static const UINT kFloorMessage = WM_APP + 2;
+
+static HostDialog g_plain, g_long;
+static int g_captionReads = 0;
+
+static LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kFloorMessage) {
+        HostDialog* d = window == g_plain.window ? &g_plain : &g_long;
+        GetSystemTimePreciseAsFileTime(&d->floorTime);
+        d->floored = true;
+        return 0;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        HostDialog* d = window == g_plain.window ? &g_plain : &g_long;
+        if (!d->commanded)
+            GetSystemTimePreciseAsFileTime(&d->commandTime);
+        d->commanded = true;
+        d->command = LOWORD(wParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static LRESULT CALLBACK CaptionProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_GETTEXT)
+        g_captionReads++;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static HWND MakeDialog(int captions)
+{
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    HWND window = CreateWindowExA(0, "QhBenchDialog", "idle", WS_POPUP | WS_CAPTION | WS_VISIBLE, 100, 100, 320,
+                                  120, NULL, NULL, instance, NULL);
+    CreateWindowExA(0, "STATIC", "Edit the text in the editor.", WS_CHILD | WS_VISIBLE, 10, 10, 300, 20, window,
+                    NULL, instance, NULL);
+    for (int i = 0; i < captions; i++)
+        CreateWindowExA(0, "QhBenchCaption", "Caption", WS_CHILD, 0, 0, 10, 10, window, NULL, instance, NULL);
+    CreateWindowExA(0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 60, 60, 80, 24, window,
+                    (HMENU)IDOK, instance, NULL);
+    CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE, 160, 60, 80, 24, window, (HMENU)IDCANCEL,
+                    instance, NULL);
+    return window;
+}
+
+static void MakeDialogs()
+{
+    if (g_plain.window != NULL)
+        return;
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpfnWndProc = DialogProc;
+    wc.lpszClassName = "QhBenchDialog";
+    RegisterClassA(&wc);
+    wc.lpfnWndProc = CaptionProc;
+    wc.lpszClassName = "QhBenchCaption";
+    RegisterClassA(&wc);
+    g_plain.window = MakeDialog(0);
+    g_long.window = MakeDialog(40);
+    PumpFor(50);
+}
+
+// The dialog in use for the next edit: titled, and nothing commanded yet.
+static HostDialog* Show(HostDialog* dialog)
+{
+    HostDialog* other = dialog == &g_plain ? &g_long : &g_plain;
+    SetWindowTextA(other->window, "idle");
+    SetWindowTextA(dialog->window, kTitle);
+    dialog->commanded = false;
+    dialog->commandTime = FILETIME{};
+    dialog->floored = false;
+    dialog->floorTime = FILETIME{};
+    return dialog;
+}
+
+static bool WaitFor(const bool* flag, DWORD timeoutMs = 60000)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (*flag)
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+    }
+}
+
+static double Since(const FILETIME& when, unsigned long long exit)
+{
+    return ((double)Stamp(when) - (double)exit) / 10000.0;
+}
+
+static DWORD WINAPI FloorWaiter(LPVOID p)
+{
+    HANDLE* pair = (HANDLE*)p;  // the editor, and the dialog
+    WaitForSingleObject(pair[0], INFINITE);
+    PostMessageA((HWND)pair[1], kFloorMessage, 0, 0);
+    return 0;
+}
+
+struct Holdings {
+    int handles, threads, gdi;
+    long long heap;
+};
+
+static Holdings Take()
+{
+    return Holdings{CountHandles(), CountThreads(), CountGdiObjects(), MeteredBytes()};
+}
+
+enum StopOutcome { kNoStop, kBeforeWalk, kDuringWalk, kAfterClick };
+
+struct Cycle {
+    int n = 0;
+    bool stop = false;
+    double delayMs = 0;
+    double latency = -1, floorLatency = -1;
+    StopOutcome outcome = kNoStop;
+    bool failed = false;
+};
+
+// A cycle without a stop: the module's click and the floor's message race
+// from the same exit to the same dialog.
+static void DismissBesideFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go)
+{
+    HANDLE pair[2] = {process, (HANDLE)dialog->window};
+    HANDLE waiter = CreateThread(NULL, 0, FloorWaiter, pair, 0, NULL);
+    SetEvent(go);
+    if (waiter == NULL) {
+        c->failed = true;
+        return;
+    }
+    if (!WaitFor(&dialog->commanded) || !WaitFor(&dialog->floored))
+        c->failed = true;
+    WaitForSingleObject(waiter, INFINITE);
+    CloseHandle(waiter);
+    unsigned long long exit = EditorExitStamp(log);
+    if (exit != 0 && dialog->command == IDOK && dialog->floored) {
+        c->latency = Since(dialog->commandTime, exit);
+        c->floorLatency = Since(dialog->floorTime, exit);
+    }
+}
+
+// The stop of a cycle that carries one: once the editor has ended and the
+// delay has passed, JSAExit. A stop that won leaves the dialog up, and the
+// host dismisses it as a user would; a click after the stop returned fails.
+static void StopAfterExit(Cycle* c, HostDialog* dialog, HANDLE process, HANDLE go)
+{
+    SetEvent(go);
+    if (!WaitPumping(process)) {
+        c->failed = true;
+        return;
+    }
+    int reads = g_captionReads;
+    PumpFor(c->delayMs);
+    g_host.exit();
+    MSG queued;
+    bool clicked = dialog->commanded || PeekMessageA(&queued, dialog->window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE);
+    c->outcome = clicked ? kAfterClick : g_captionReads > reads ? kDuringWalk : kBeforeWalk;
+    PumpFor(0);
+    if (!clicked && dialog->commanded)
+        c->failed = true;
+    if (!clicked)
+        PostMessageA(dialog->window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (!WaitFor(&dialog->commanded))
+        c->failed = true;
+}
+
+// One whole edit: startEdit, the editor saves and exits, the dialog is
+// dismissed, then updated, getEdit and endEdit, each checked. The editor
+// waits until the host holds its process, so the host sees its very end.
+static void OneCycle(Cycle* c)
+{
+    std::string log = g_temp + "soak-editor.log";
+    std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(c->n);
+    std::string edited = "<p>edited in cycle " + std::to_string(c->n) + "</p>";
+    HostDialog* dialog = Show(c->stop ? &g_long : &g_plain);
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, ("qh-soak-ready-" + tag).c_str());
+    HANDLE go = CreateEventA(NULL, TRUE, FALSE, ("qh-soak-go-" + tag).c_str());
+    HANDLE process = NULL;
+    Delivery text;
+    std::vector<HostArg> args = {StringArg(g_temp.substr(0, g_temp.size() - 1)),
+                                 StringArg("<p>cycle " + std::to_string(c->n) + "</p>")};
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("QH_EDITOR_LOG", log.c_str());
+    SetEnvironmentVariableA("QH_EDITOR_ACTION", "replace");
+    SetEnvironmentVariableA("QH_EDITOR_TEXT", edited.c_str());
+    SetEnvironmentVariableA("QH_EDITOR_READY", ("qh-soak-ready-" + tag).c_str());
+    SetEnvironmentVariableA("QH_EDITOR_GO", ("qh-soak-go-" + tag).c_str());
+    if (!Call("startEdit", args).number || !WaitPumping(ready) ||
+        (process = OpenProcess(SYNCHRONIZE, FALSE, EditorPid(log))) == NULL) {
+        c->failed = true;
+        SetEvent(go);
+        goto out;
+    }
+    if (c->stop)
+        StopAfterExit(c, dialog, process, go);
+    else
+        DismissBesideFloor(c, dialog, log, process, go);
+    if (!Call("updated").number)
+        c->failed = true;
+    text = Call("getEdit");
+    if (text.kind != kDeliveredString || text.text != edited)
+        c->failed = true;
+    Call("endEdit");
+    if (GetFileAttributesA((g_temp + "QuillhavenTemp.html").c_str()) != INVALID_FILE_ATTRIBUTES)
+        c->failed = true;
+out:
+    if (c->failed)
+        WaitEditorsGone();
+    if (process != NULL)
+        CloseHandle(process);
+    CloseHandle(ready);
+    CloseHandle(go);
+}
+
+SoakResult Soak(int cycles, int stops)
+{
+    SoakResult result;
+    MakeDialogs();
+
+    // The walk over forty captions, timed without a stop, sets the sweep.
+    std::vector<double> walks;
+    for (int i = 0; i < 5; i++) {
+        HostDialog* dialog = Show(&g_long);
+        std::string log = g_temp + "soak-editor.log";
+        SetEnvironmentVariableA("QH_EDITOR_LOG", log.c_str());
+        DeleteFileA(log.c_str());
+        if (Call("startEdit", {StringArg(g_temp.substr(0, g_temp.size() - 1)), StringArg("walk")}).number &&
+            WaitFor(&dialog->commanded) && EditorExitStamp(log) != 0)
+            walks.push_back(Since(dialog->commandTime, EditorExitStamp(log)));
+    }
+    double walkMs = walks.empty() ? 5 : Summarise(walks).median;
+
+    // The cycles that carry a stop are spread evenly among the others.
+    int total = cycles + stops;
+    Holdings start{}, end{};
+    int made = 0, landed[4] = {0, 0, 0, 0}, stopFailures = 0;
+    double began = Now();
+    for (int i = 0; i < total; i++) {
+        Cycle c;
+        c.n = i;
+        c.stop = (long long)(i + 1) * stops / total > (long long)i * stops / total;
+        c.delayMs = walkMs * 1.5 * ((i * 37) % 100) / 100.0;
+        OneCycle(&c);
+        if (c.stop) {
+            made++;
+            landed[c.outcome]++;
+            stopFailures += c.failed ? 1 : 0;
+        } else {
+            result.cycles++;
+            if (c.latency >= 0) {
+                result.latencies.push_back(c.latency);
+                result.floorLatencies.push_back(c.floorLatency);
+            }
+        }
+        result.failures += c.failed ? 1 : 0;
+        // Wine keeps some handles for good after the first launches. Each
+        // count is taken with the watcher slot emptied by an exit.
+        if (i == 20) {
+            g_host.exit();
+            start = Take();
+        }
+        if ((i + 1) % 500 == 0)
+            fprintf(stderr, "soak: %d of %d cycles in %.0f s, %d failures\n", i + 1, total, (Now() - began) / 1000,
+                    result.failures);
+    }
+    g_host.exit();
+    end = Take();
+    double took = (Now() - began) / 1000.0;
+    static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT", "QH_EDITOR_READY",
+                                   "QH_EDITOR_GO"};
+    for (const char* name : script)
+        SetEnvironmentVariableA(name, NULL);
+
+    Row(Format("soak: whole edit cycles, %d of them with a stop", made), Format("%d", result.cycles + made),
+        Format("%d failed", result.failures), Format("%.0f s", took));
+    Row("soak: open handles, start / end", Format("%d / %d", start.handles, end.handles), "", "");
+    Row("soak: the module's heap bytes, start / end", Format("%lld / %lld", start.heap, end.heap), "", "");
+    Row("soak: GDI objects, start / end", Format("%d / %d", start.gdi, end.gdi), "", "");
+    Row("soak: threads, start / end", Format("%d / %d", start.threads, end.threads), "", "");
+    Row(Format("race: stops swept over 1.5 x the %.2f ms walk of 40 captions", walkMs), Format("%d stops", made),
+        Format("%d failed", stopFailures), "");
+    Row("race: where the stops landed", Format("%d during a walk", landed[kDuringWalk]),
+        Format("%d after the click", landed[kAfterClick]), Format("%d before the walk", landed[kBeforeWalk]));
+    return result;
+}
