@@ -183,12 +183,15 @@ static DWORD WINAPI WaitForEditor(LPVOID process)
     return 0;
 }
 
-// What "startEdit" must do by its contract, done inline: the directory made
-// absolute and current, the file opened, cut and written, its time read, the
-// editor found in the registry and launched, a thread to wait for it.
+// What "startEdit" must do by its contract, done inline: the text measured,
+// the directory made absolute and current, the file opened, cut and written,
+// its time read, the editor found in the registry and launched, a thread to
+// wait for it.
 static HANDLE StartEditInline(const std::string& dir, const std::string& text)
 {
     char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];
+    // The handler is handed a NUL-terminated text and must find its length.
+    int length = lstrlenA(text.c_str());
     GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
     GetCurrentDirectoryA(MAX_PATH, saved);
     SetCurrentDirectoryA(full);
@@ -197,7 +200,7 @@ static HANDLE StartEditInline(const std::string& dir, const std::string& text)
     DWORD written = 0;
     SetFilePointer(file, 0, NULL, FILE_BEGIN);
     SetEndOfFile(file);
-    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    WriteFile(file, text.data(), (DWORD)length, &written, NULL);
     CloseHandle(file);
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA("bench-inline.html", &entry);

@@ -2,57 +2,78 @@
 # Installs what the build and the tests need on a Debian 12 machine, builds
 # everything into build/, and makes the build's private Wine prefix.
 # Safe to run again: it does only what is still missing.
+#   scripts/setup.sh            all of it
+#   scripts/setup.sh --prefix   only the Wine prefix (the packages are there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
+only_prefix=no
+[ "${1:-}" = "--prefix" ] && only_prefix=yes
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+fail() { echo "error: $*" >&2; exit 1; }
 
-packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -q
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
-
-# Some machines run 64-bit code only (a 32-bit ELF fails with ENOEXEC); there
-# the 32-bit Wine loader runs through qemu's user-mode emulation.
-if ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
-    dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q 'install ok installed' ||
-        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends qemu-user
-    [ -e /proc/sys/fs/binfmt_misc/register ] ||
-        as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-        echo "setup: 32-bit programs run through qemu-i386 here"
-        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OCF' |
-            as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
+if [ $only_prefix = no ]; then
+    packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+              wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip unzip)
+    missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "setup: installing ${missing[*]}"
+        dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+        as_root apt-get update -q || fail "apt-get update failed; check the network and /etc/apt/sources.list"
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+            fail "could not install ${missing[*]}; see apt-get's message above"
     fi
-    /lib/ld-linux.so.2 --help >/dev/null 2>&1 || { echo "setup: this machine cannot run 32-bit programs" >&2; exit 1; }
+
+    # Some machines run 64-bit code only (a 32-bit ELF fails with ENOEXEC);
+    # there the 32-bit Wine loader runs through qemu's user-mode emulation.
+    if ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+        dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q 'install ok installed' ||
+            DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends qemu-user
+        [ -e /proc/sys/fs/binfmt_misc/register ] ||
+            as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+        if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+            echo "setup: 32-bit programs run through qemu-i386 here"
+            printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OCF' |
+                as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
+        fi
+        /lib/ld-linux.so.2 --help >/dev/null 2>&1 || fail "this machine cannot run 32-bit programs, even through qemu-i386"
+    fi
+
+    if [ ! -f "$BUILD/build.ninja" ]; then
+        cmake -G Ninja -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+            -DCMAKE_BUILD_TYPE=RelWithDebInfo || fail "configuring failed; remove $BUILD and run scripts/setup.sh again"
+    fi
+    cmake --build "$BUILD" || fail "the build failed; the compiler's message is above"
 fi
 
-if [ ! -f "$BUILD/build.ninja" ]; then
-    cmake -G Ninja -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$BUILD"
-
+# A prefix is complete only once it carries the marker written last; one
+# left half-made by an interrupted or failed run is made anew.
 export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+marker="$WINEPREFIX/.quillhaven-prefix-complete"
+if [ ! -f "$marker" ]; then
     echo "setup: making the Wine prefix $WINEPREFIX"
     start=$(date +%s)
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    log="$BUILD/wineboot.log"
+    mkdir -p "$BUILD"
+    # No display is needed to make a prefix; one given must not be used by the
+    # services it leaves running.
+    if ! env -u DISPLAY wineboot -i >"$log" 2>&1 || ! wineserver -w || [ ! -f "$WINEPREFIX/system.reg" ]; then
+        tail -n 5 "$log" >&2
+        fail "wineboot could not make $WINEPREFIX (log: $log); check that wine32 is installed, then run scripts/setup.sh again"
+    fi
     # A crash in a program under test ends it instead of starting a debugger.
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f >/dev/null 2>&1 || true
-    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+    env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f >/dev/null 2>&1 ||
+        fail "could not write the prefix's registry in $WINEPREFIX; run scripts/setup.sh again"
+    env -u DISPLAY wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
     wineserver -w || true
+    touch "$marker"
     echo "setup: prefix made in $(( $(date +%s) - start )) s"
 fi

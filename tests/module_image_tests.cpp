@@ -116,7 +116,9 @@ TEST(ModuleImage, CarriesTheTwoSixteenColourBitmapsInJapanese)
     FreeLibrary(module);
 }
 
-TEST(ModuleImage, SaysVersionOnePointZeroPointTwo)
+// The version resource, and the version the module itself reports through
+// "versionstring" ("... Version 1.02"), say the same: 1.0.2.
+TEST(ModuleImage, VersionResourceMatchesTheReportedVersion)
 {
     std::string path = ModulePath();
     DWORD ignored = 0;
@@ -129,4 +131,50 @@ TEST(ModuleImage, SaysVersionOnePointZeroPointTwo)
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\", (void**)&fixed, &length));
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 2));
+
+    PluginHost host;
+    std::string error;
+    ASSERT_TRUE(LoadPlugin(&host, path.c_str(), &error)) << error;
+    host.entry(&host.table);
+    Delivery reported;
+    CallHandler(&host, "get", {StringArg("versionstring")}, &reported);
+    host.exit();
+    UnloadPlugin(&host);
+    char resource[32];
+    snprintf(resource, sizeof(resource), "Version %u.%u%u", HIWORD(fixed->dwFileVersionMS),
+             LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS));
+    EXPECT_NE(reported.text.find(resource), std::string::npos) << reported.text << " / " << resource;
+}
+
+// What a user downloads: no debug sections (they live in Quillhaven.dll.debug,
+// named by a debug link), no link time, relocatable and not executable data.
+TEST(ModuleImage, ShipsStrippedWithoutATimeStampAndWithItsSecurityFlags)
+{
+    PeImage pe(ModulePath());
+    ASSERT_NE(pe.nt, nullptr);
+    EXPECT_EQ(pe.nt->FileHeader.TimeDateStamp, 0u);
+    EXPECT_EQ(pe.nt->FileHeader.NumberOfSymbols, 0u) << "symbols are stripped";
+    WORD flags = pe.nt->OptionalHeader.DllCharacteristics;
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    const IMAGE_DATA_DIRECTORY& exports = pe.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    EXPECT_EQ(((const IMAGE_EXPORT_DIRECTORY*)pe.At(exports.VirtualAddress))->TimeDateStamp, 0u);
+
+    // Names longer than eight bytes are "/offset" into the string table that
+    // follows the (empty) symbol table.
+    const char* strings = pe.bytes.data() + pe.nt->FileHeader.PointerToSymbolTable;
+    std::string debugLink;
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(pe.nt);
+    for (int i = 0; i < pe.nt->FileHeader.NumberOfSections; i++, section++) {
+        std::string name((const char*)section->Name, strnlen((const char*)section->Name, 8));
+        if (name[0] == '/' && pe.nt->FileHeader.PointerToSymbolTable != 0)
+            name = strings + atoi(name.c_str() + 1);
+        EXPECT_NE(name.rfind(".debug", 0), 0u) << "debug section " << name;
+        if (name == ".gnu_debuglink")
+            debugLink = pe.bytes.c_str() + section->PointerToRawData;
+    }
+    EXPECT_EQ(debugLink, "Quillhaven.dll.debug");
+    bool exists = false;
+    ReadFileBytes(ModulePath() + ".debug", &exists);
+    EXPECT_TRUE(exists) << "the debug information is kept beside the module";
 }
