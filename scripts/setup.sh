@@ -3,18 +3,19 @@
 # everything into build/, and makes the build's private Wine prefix.
 # Safe to run again: it does only what is still missing.
 #   scripts/setup.sh            all of it
+#   scripts/setup.sh --module   the packages and the module alone (no prefix)
 #   scripts/setup.sh --prefix   only the Wine prefix (the packages are there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
-only_prefix=no
-[ "${1:-}" = "--prefix" ] && only_prefix=yes
+mode=${1:-all}
+case "$mode" in all | --module | --prefix) ;; *) echo "usage: scripts/setup.sh [--module | --prefix]" >&2; exit 2 ;; esac
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 fail() { echo "error: $*" >&2; exit 1; }
 
-if [ $only_prefix = no ]; then
+if [ "$mode" != --prefix ]; then
     packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
               wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip unzip)
     missing=()
@@ -47,6 +48,10 @@ if [ $only_prefix = no ]; then
     if [ ! -f "$BUILD/build.ninja" ]; then
         cmake -G Ninja -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo || fail "configuring failed; remove $BUILD and run scripts/setup.sh again"
+    fi
+    if [ "$mode" = --module ]; then
+        cmake --build "$BUILD" --target Quillhaven || fail "the module's build failed; the compiler's message is above"
+        exit 0
     fi
     cmake --build "$BUILD" || fail "the build failed; the compiler's message is above"
 fi
