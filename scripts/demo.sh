@@ -12,7 +12,7 @@ BUILD=${QH_BUILD:-$ROOT/build}
 interactive=no
 [ "${1:-}" = "--interactive" ] && interactive=yes
 
-"$ROOT/scripts/setup.sh"
+"$ROOT/scripts/setup.sh" || { echo "error: set-up failed (see above); fix that and run scripts/demo.sh again" >&2; exit 1; }
 . "$ROOT/scripts/xsession.sh"
 if [ "$interactive" = yes ]; then
     [ -n "${DISPLAY:-}" ] || { echo "demo: --interactive needs a display (DISPLAY is not set)" >&2; exit 2; }
@@ -23,7 +23,17 @@ qh_start_session
 OUT="$BUILD/demo"
 rm -rf "$OUT"
 mkdir -p "$OUT"
-qhost() { "$BUILD/wine-run" "$BUILD/bin/qhost.exe" "$@" 2>&1 | grep -v '^qemu:' | tr -d '\r'; }
+# Prints what qhost printed (without the emulator's own lines); a qhost that
+# fails ends the demo with one line saying which command it was.
+qhost() {
+    local output status=0
+    output=$("$BUILD/wine-run" "$BUILD/bin/qhost.exe" "$@" 2>&1) || status=$?
+    printf '%s\n' "$output" | { grep -v '^qemu:' || true; } | tr -d '\r'
+    if [ $status -ne 0 ]; then
+        echo "error: 'qhost $*' failed (exit $status); run scripts/test.sh to see which part of the module or the set-up is broken" >&2
+        exit 1
+    fi
+}
 dll=$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)
 
 echo "== The editor, installed as Scrivlet in C:\\Program Files\\Scrivlet"

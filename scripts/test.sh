@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
-"$ROOT/scripts/setup.sh"
+"$ROOT/scripts/setup.sh" || { echo "error: set-up failed (see above); fix that and run scripts/test.sh again" >&2; exit 1; }
 . "$ROOT/scripts/xsession.sh"
 qh_start_session
 start=$(date +%s)
