@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "tools/host/host_table.h"
+#include "tools/host/message_loop.h"
 
 extern PluginHost g_host;
 extern std::string g_temp;       // the benchmark's work directory, with a trailing backslash
 extern std::string g_editorDir;  // holds the stand-in editor as Scrivlet.exe
 extern const char kTitle[];
 
-double Now();  // milliseconds
 unsigned long long Stamp(const FILETIME& t);
 
 Delivery Call(const char* name, const std::vector<HostArg>& args = {});
@@ -26,9 +26,6 @@ HANDLE StartEditorDirectly(const std::string& file);
 void WaitEditorsGone();
 unsigned long long EditorExitStamp(const std::string& log);
 DWORD EditorPid(const std::string& log);
-// Runs this thread's messages until the object is signalled.
-bool WaitPumping(HANDLE object, DWORD timeoutMs = 60000);
-void PumpFor(double ms);
 
 struct Summary {
     double median, p99;

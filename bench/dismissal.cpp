@@ -268,7 +268,7 @@ SoakResult Soak(int cycles, int stops)
     int total = cycles + stops;
     Holdings start{}, end{};
     int made = 0, landed[4] = {0, 0, 0, 0}, stopFailures = 0;
-    double began = Now();
+    double began = NowMs();
     for (int i = 0; i < total; i++) {
         Cycle c;
         c.n = i;
@@ -294,12 +294,12 @@ SoakResult Soak(int cycles, int stops)
             start = Take();
         }
         if ((i + 1) % 500 == 0)
-            fprintf(stderr, "soak: %d of %d cycles in %.0f s, %d failures\n", i + 1, total, (Now() - began) / 1000,
+            fprintf(stderr, "soak: %d of %d cycles in %.0f s, %d failures\n", i + 1, total, (NowMs() - began) / 1000,
                     result.failures);
     }
     g_host.exit();
     end = Take();
-    double took = (Now() - began) / 1000.0;
+    double took = (NowMs() - began) / 1000.0;
     static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT", "QH_EDITOR_READY",
                                    "QH_EDITOR_GO"};
     for (const char* name : script)

@@ -19,16 +19,6 @@ std::string g_temp;
 std::string g_editorDir;
 const char kTitle[] = "Quillhaven: Under the Scrivlet edit";
 
-double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return (double)now.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
 unsigned long long Stamp(const FILETIME& t)
 {
     return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
@@ -110,36 +100,6 @@ DWORD EditorPid(const std::string& log)
     return strtoul(LogValue(log, "pid").c_str(), NULL, 10);
 }
 
-bool WaitPumping(HANDLE object, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (WaitForSingleObject(object, 0) == WAIT_OBJECT_0)
-            return true;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(1, &object, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(double ms)
-{
-    double end = Now() + ms;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    } while (Now() < end);
-}
-
 Summary Summarise(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -164,16 +124,31 @@ void Row(const std::string& measure, const std::string& module, const std::strin
     printf("| %s | %s | %s | %s |\n", measure.c_str(), module.c_str(), floor.c_str(), ratio.c_str());
 }
 
-template <typename F>
-static double Median(int repeats, F f)
+// Times three ways of doing the same work in turn, round after round, so
+// that a drift of the machine touches all three alike; each callable answers
+// the milliseconds of its own timed part. Answers the three medians.
+struct Medians {
+    double module, plain, inlined;
+};
+
+template <typename A, typename B, typename C>
+static Medians Interleaved(int rounds, A module, B plain, C inlined)
 {
-    std::vector<double> samples;
-    for (int i = 0; i < repeats; i++) {
-        double t0 = Now();
-        f();
-        samples.push_back(Now() - t0);
+    std::vector<double> a, b, c;
+    for (int i = 0; i < rounds; i++) {
+        a.push_back(module());
+        b.push_back(plain());
+        c.push_back(inlined());
     }
-    return Summarise(samples).median;
+    return {Summarise(a).median, Summarise(b).median, Summarise(c).median};
+}
+
+template <typename F>
+static double Timed(F f)
+{
+    double t0 = NowMs();
+    f();
+    return NowMs() - t0;
 }
 
 static DWORD WINAPI WaitForEditor(LPVOID process)
@@ -260,59 +235,61 @@ void MeasureTextExchange()
         for (size_t i = 0; i < r.size; i += 61)
             text[i] = '\n';
         // Each launched editor is waited for outside the timed part.
-        double module = 0, plain = 0, inlined = 0;
-        std::vector<double> samples;
-        for (int i = 0; i < r.startRepeats; i++) {
-            double t0 = Now();
-            CallDirect("startEdit", &args);
-            samples.push_back(Now() - t0);
-            WaitEditorsGone();
-        }
-        module = Summarise(samples).median;
-        plain = Median(r.startRepeats, [&] {
-            HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-            DWORD written = 0;
-            WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
-            CloseHandle(f);
-        });
-        samples.clear();
-        for (int i = 0; i < r.startRepeats; i++) {
-            double t0 = Now();
-            HANDLE waiter = StartEditInline(dir, text);
-            samples.push_back(Now() - t0);
-            if (waiter != NULL) {
-                WaitForSingleObject(waiter, INFINITE);
-                CloseHandle(waiter);
-            }
-        }
-        inlined = Summarise(samples).median;
+        Medians m = Interleaved(
+            r.startRepeats,
+            [&] {
+                double ms = Timed([&] { CallDirect("startEdit", &args); });
+                WaitEditorsGone();
+                return ms;
+            },
+            [&] {
+                return Timed([&] {
+                    HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+                    DWORD written = 0;
+                    WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
+                    CloseHandle(f);
+                });
+            },
+            [&] {
+                HANDLE waiter = NULL;
+                double ms = Timed([&] { waiter = StartEditInline(dir, text); });
+                if (waiter != NULL) {
+                    WaitForSingleObject(waiter, INFINITE);
+                    CloseHandle(waiter);
+                }
+                return ms;
+            });
         Row(Format("startEdit %s, median of %d: beside a plain write", label.c_str(), r.startRepeats),
-            Format("%.3f ms", module), Format("%.3f ms", plain), Format("%.2f", plain / module));
-        Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", module),
-            Format("%.3f ms", inlined), Format("%.2f", inlined / module));
+            Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
+        Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
+            Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
 
-        g_host.copyStrings = false;
         std::vector<HostArg> none(1);
-        module = Median(r.getRepeats, [&] { CallDirect("getEdit", &none); });
         ResetMeteredPeak();
         long long base = MeteredBytes();
         Delivery d = CallDirect("getEdit", &none);
         long long peak = MeteredPeak() - base;
-        g_host.copyStrings = true;
+        g_host.copyStrings = false;
         char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, r.size + 32);
-        plain = Median(r.getRepeats, [&] {
-            HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-            DWORD got = 0;
-            ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
-            CloseHandle(f);
-        });
+        m = Interleaved(
+            r.getRepeats, [&] { return Timed([&] { CallDirect("getEdit", &none); }); },
+            [&] {
+                return Timed([&] {
+                    HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                           0, NULL);
+                    DWORD got = 0;
+                    ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
+                    CloseHandle(f);
+                });
+            },
+            [&] { return Timed([&] { GetEditInline(dir); }); });
+        g_host.copyStrings = true;
         HeapFree(GetProcessHeap(), 0, buffer);
-        inlined = Median(r.getRepeats, [&] { GetEditInline(dir); });
         Row(Format("getEdit %s, median of %d: beside a plain read%s", label.c_str(), r.getRepeats,
                    d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
-            Format("%.3f ms", module), Format("%.3f ms", plain), Format("%.2f", plain / module));
-        Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", module),
-            Format("%.3f ms", inlined), Format("%.2f", inlined / module));
+            Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
+        Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
+            Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
         Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
             Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
         Call("endEdit");
@@ -321,17 +298,28 @@ void MeasureTextExchange()
     }
 }
 
-template <typename F>
-static double Rate(F f, double ms = 500)
+// Calls per second of two ways of doing the same work, in alternating slices
+// of 50 ms so that a drift of the machine touches both alike.
+struct Rates {
+    double module, floor;
+};
+
+template <typename A, typename B>
+static Rates RatesOf(A module, B floor, int slices = 10)
 {
-    int calls = 0;
-    double start = Now();
-    while (Now() - start < ms) {
-        for (int i = 0; i < 50; i++)
-            f();
-        calls += 50;
+    double time[2] = {0, 0};
+    long long calls[2] = {0, 0};
+    for (int slice = 0; slice < 2 * slices; slice++) {
+        int which = slice % 2;
+        double start = NowMs();
+        while (NowMs() - start < 50) {
+            for (int i = 0; i < 20; i++)
+                which == 0 ? module() : floor();
+            calls[which] += 20;
+        }
+        time[which] += NowMs() - start;
     }
-    return calls * 1000.0 / (Now() - start);
+    return {calls[0] * 1000.0 / time[0], calls[1] * 1000.0 / time[1]};
 }
 
 // The rates call the handlers on argument arrays made once, so that the
@@ -343,37 +331,41 @@ void MeasureRates()
     getArgs[0].text = "benchvalue";
     setArgs[0].text = "benchvalue";
     setArgs[1].number = 9;
-    double updated = Rate([&] { CallDirect("updated", &none); });
-    double findFloor = Rate([&] {
-        WIN32_FIND_DATAA e;
-        HANDLE h = FindFirstFileA(page.c_str(), &e);
-        if (h != INVALID_HANDLE_VALUE)
-            FindClose(h);
-    });
-    Row("updated", Format("%.0f /s", updated), Format("%.0f /s", findFloor), Format("%.2f", updated / findFloor));
-
+    Rates updated = RatesOf([&] { CallDirect("updated", &none); },
+                            [&] {
+                                WIN32_FIND_DATAA e;
+                                HANDLE h = FindFirstFileA(page.c_str(), &e);
+                                if (h != INVALID_HANDLE_VALUE)
+                                    FindClose(h);
+                            });
     Call("set", {StringArg("benchvalue"), IntArg(7)});
     static const char kKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
-    double get = Rate([&] { CallDirect("get", &getArgs); });
-    double getFloor = Rate([] {
-        HKEY k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &k) == 0) {
-            DWORD v, size = 4, type;
-            RegQueryValueExA(k, "benchvalue", NULL, &type, (BYTE*)&v, &size);
-            RegCloseKey(k);
-        }
-    });
-    double set = Rate([&] { CallDirect("set", &setArgs); });
-    double setFloor = Rate([] {
-        HKEY k;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
-            DWORD v = 9;
-            RegSetValueExA(k, "benchvalue", 0, REG_DWORD, (const BYTE*)&v, 4);
-            RegCloseKey(k);
-        }
-    });
-    Row("get of a setting", Format("%.0f /s", get), Format("%.0f /s", getFloor), Format("%.2f", get / getFloor));
-    Row("set of a setting", Format("%.0f /s", set), Format("%.0f /s", setFloor), Format("%.2f", set / setFloor));
+    Rates get = RatesOf([&] { CallDirect("get", &getArgs); },
+                        [] {
+                            HKEY k;
+                            if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &k) == 0) {
+                                DWORD v, size = 4, type;
+                                RegQueryValueExA(k, "benchvalue", NULL, &type, (BYTE*)&v, &size);
+                                RegCloseKey(k);
+                            }
+                        });
+    Rates set = RatesOf([&] { CallDirect("set", &setArgs); },
+                        [] {
+                            HKEY k;
+                            if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k,
+                                                NULL) == 0) {
+                                DWORD v = 9;
+                                RegSetValueExA(k, "benchvalue", 0, REG_DWORD, (const BYTE*)&v, 4);
+                                RegCloseKey(k);
+                            }
+                        });
+    const struct {
+        const char* measure;
+        Rates rates;
+    } rows[] = {{"updated", updated}, {"get of a setting", get}, {"set of a setting", set}};
+    for (const auto& row : rows)
+        Row(row.measure, Format("%.0f /s", row.rates.module), Format("%.0f /s", row.rates.floor),
+            Format("%.2f", row.rates.module / row.rates.floor));
 }
 
 int main(int argc, char** argv)
@@ -402,7 +394,7 @@ int main(int argc, char** argv)
     CloseHandle(page);
 
     printf("| measure | module | floor | ratio |\n|---|---|---|---|\n");
-    double began = Now();
+    double began = NowMs();
     MeasureTextExchange();
     MeasureRates();
     SoakResult soak = Soak(cycles, stops);
@@ -411,7 +403,7 @@ int main(int argc, char** argv)
         Format("%.2f ms", pm.median), Format("%.2f ms", pf.median), Format("%+.2f ms", pm.median - pf.median));
     Row("dismissal latency, 99th percentile", Format("%.2f ms", pm.p99), Format("%.2f ms", pf.p99),
         Format("%+.2f ms", pm.p99 - pf.p99));
-    printf("\nwhole run: %.0f s\n", (Now() - began) / 1000);
+    printf("\nwhole run: %.0f s\n", (NowMs() - began) / 1000);
 
     g_host.exit();
     UnloadPlugin(&g_host);

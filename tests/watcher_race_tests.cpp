@@ -4,6 +4,8 @@
 // click either was queued before the stop returned or never comes.
 #include "editor_fixture.h"
 
+#include "tools/host/message_loop.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -16,44 +18,6 @@ static LRESULT CALLBACK CaptionProc(HWND window, UINT message, WPARAM wParam, LP
     if (message == WM_GETTEXT)
         g_textReads++;
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
-// The host's dialog loop, kept busy for ms: it answers the walk's reads and
-// dispatches what arrives.
-static void PumpFor(double ms)
-{
-    double end = Now() + ms;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-    } while (Now() < end);
-}
-
-static bool WaitPumping(HANDLE object, DWORD timeoutMs = 60000)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        if (WaitForSingleObject(object, 0) == WAIT_OBJECT_0)
-            return true;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(1, &object, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-    }
 }
 
 static DWORD WINAPI AllocateMuch(LPVOID)
@@ -151,9 +115,9 @@ TEST_F(WatcherRaceTest, StopsAtEveryMomentNeitherHangNorClickLateNorLeak)
     ASSERT_TRUE(Started(probe.get()));
     probe->go.Set();
     ASSERT_TRUE(WaitPumping(probe->process));
-    double exited = Now();
+    double exited = NowMs();
     ASSERT_TRUE(PumpUntil([&] { return Clicks() == 1; }));
-    double walkMs = Now() - exited;
+    double walkMs = NowMs() - exited;
     ASSERT_TRUE(WaitWatcherEnded());
     probe.reset();
     TestDialog::Received().clear();
@@ -165,7 +129,7 @@ TEST_F(WatcherRaceTest, StopsAtEveryMomentNeitherHangNorClickLateNorLeak)
     const int stops = StopsToMake();
     const int phases = 8;
     int beforeExit = 0, duringWalk = 0, afterClick = 0, beforeWalk = 0;
-    double began = Now();
+    double began = NowMs();
     std::unique_ptr<Launch> current;
     for (int i = 0; i < stops; i++) {
         bool byExit = i % 2 == 1;
@@ -230,7 +194,7 @@ TEST_F(WatcherRaceTest, StopsAtEveryMomentNeitherHangNorClickLateNorLeak)
         }
         current = std::move(next);
     }
-    double tookS = (Now() - began) / 1000.0;
+    double tookS = (NowMs() - began) / 1000.0;
     if (current) {
         host.exit();
         ASSERT_TRUE(Finish(current.get()));
