@@ -153,13 +153,10 @@ void StartWatcher(HANDLE process)
         ReleaseWatcher(watcher);
         return;
     }
-    // Created suspended so that the record is in the slot before the watcher
-    // runs.
-    watcher->thread = CreateThread(NULL, 8192, WatchEditor, watcher, CREATE_SUSPENDED, NULL);
+    watcher->thread = CreateThread(NULL, 8192, WatchEditor, watcher, 0, NULL);
     if (watcher->thread == NULL) {
         ReleaseWatcher(watcher);
         return;
     }
     InterlockedExchangePointer((PVOID volatile*)&g_watcher, watcher);
-    ResumeThread(watcher->thread);
 }

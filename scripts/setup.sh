@@ -17,7 +17,7 @@ fail() { echo "error: $*" >&2; exit 1; }
 
 if [ "$mode" != --prefix ]; then
     packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-              wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip unzip)
+              wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip)
     missing=()
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
