@@ -21,7 +21,6 @@ Delivery Call(const char* name, const std::vector<HostArg>& args = {});
 // A handler call on arguments the caller owns: large texts are not copied.
 Delivery CallDirect(const char* name, std::vector<HostArg>* args);
 
-HANDLE StartEditorDirectly(const std::string& file);
 // Waits until no stand-in editor started by this process runs any more.
 void WaitEditorsGone();
 unsigned long long EditorExitStamp(const std::string& log);

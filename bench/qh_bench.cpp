@@ -41,7 +41,7 @@ Delivery CallDirect(const char* name, std::vector<HostArg>* args)
     return d;
 }
 
-HANDLE StartEditorDirectly(const std::string& file)
+static HANDLE StartEditorDirectly(const std::string& file)
 {
     std::string command = "\"" + g_editorDir + "\\Scrivlet.exe\" \"" + file + "\"";
     STARTUPINFOA si;
