@@ -7,6 +7,9 @@
 
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 #include "bench/heap_meter.h"
 #include "tools/host/probes.h"
 

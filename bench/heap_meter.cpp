@@ -1,7 +1,7 @@
-// Redirects a module's heap imports through its import address table.
+// Counts a module's heap bytes through its redirected heap imports.
 #include "heap_meter.h"
 
-#include <string.h>
+#include "tools/host/imports.h"
 
 static volatile LONGLONG g_bytes = 0;
 static volatile LONGLONG g_peak = 0;
@@ -41,41 +41,10 @@ static BOOL WINAPI CountingFree(HANDLE heap, DWORD flags, LPVOID block)
 
 bool MeterModuleHeap(HMODULE module)
 {
-    const BYTE* base = (const BYTE*)module;
-    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0)
-        return false;
-    static const struct {
-        const char* name;
-        void* wrapper;
-    } wrappers[] = {{"HeapAlloc", (void*)CountingAlloc},
-                    {"HeapReAlloc", (void*)CountingReAlloc},
-                    {"HeapFree", (void*)CountingFree}};
-    int patched = 0;
-    for (const IMAGE_IMPORT_DESCRIPTOR* import = (const IMAGE_IMPORT_DESCRIPTOR*)(base + dir.VirtualAddress);
-         import->Name != 0; import++) {
-        if (lstrcmpiA((const char*)(base + import->Name), "KERNEL32.dll") != 0)
-            continue;
-        const IMAGE_THUNK_DATA* names = (const IMAGE_THUNK_DATA*)(base + import->OriginalFirstThunk);
-        IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; names++, slots++) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const char* name = (const char*)((const IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData))->Name;
-            for (const auto& w : wrappers) {
-                if (strcmp(name, w.name) != 0)
-                    continue;
-                DWORD old = 0;
-                if (VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &old)) {
-                    slots->u1.Function = (DWORD_PTR)w.wrapper;
-                    VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), old, &old);
-                    patched++;
-                }
-            }
-        }
-    }
-    return patched > 0;
+    static const ImportRedirect wrappers[] = {{"HeapAlloc", (void*)CountingAlloc},
+                                              {"HeapReAlloc", (void*)CountingReAlloc},
+                                              {"HeapFree", (void*)CountingFree}};
+    return RedirectImports(module, "KERNEL32.dll", wrappers, ARRAYSIZE(wrappers)) > 0;
 }
 
 long long MeteredBytes() { return g_bytes; }

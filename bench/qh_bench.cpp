@@ -7,8 +7,12 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include <tlhelp32.h>
 

@@ -39,7 +39,12 @@ BOOL FindEditorDir(char* dir)
 {
     dir[0] = '\0';
     HKEY key = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    // On 64-bit Windows this 32-bit module sees the 32-bit view of SOFTWARE,
+    // and a 64-bit editor's setup writes its entry into the 64-bit view only.
+    // That view is asked second, so an entry in the 32-bit view still wins.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS)
         return FALSE;
     ReadRegString(key, kUninstallValue, dir, MAX_PATH);
     RegCloseKey(key);

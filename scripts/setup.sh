@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a Debian 12 machine, builds
-# everything into build/, and makes the build's private Wine prefix.
+# Installs what the build and the tests need on a Debian 12 or 13 machine,
+# builds everything into build/, and makes the build's private Wine prefixes.
 # Safe to run again: it does only what is still missing.
 #   scripts/setup.sh            all of it
 #   scripts/setup.sh --module   the packages and the module alone (no prefix)
-#   scripts/setup.sh --prefix   only the Wine prefix (the packages are there)
+#   scripts/setup.sh --prefix   only the Wine prefixes (the packages are there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -56,23 +56,28 @@ if [ "$mode" != --prefix ]; then
     cmake --build "$BUILD" || fail "the build failed; the compiler's message is above"
 fi
 
-# A prefix is complete only once it carries the marker written last; one
-# left half-made by an interrupted or failed run is made anew.
-export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+# Two prefixes: a 32-bit one, as 32-bit Windows, and a 64-bit one, where the
+# same 32-bit programs run as on 64-bit Windows (WOW64, with its two registry
+# views). A prefix is complete only once it carries the marker written last;
+# one left half-made by an interrupted or failed run is made anew.
+export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-marker="$WINEPREFIX/.quillhaven-prefix-complete"
-if [ ! -f "$marker" ]; then
-    echo "setup: making the Wine prefix $WINEPREFIX"
+make_prefix() {
+    export WINEPREFIX=$1 WINEARCH=$2
+    local marker="$WINEPREFIX/.quillhaven-prefix-complete"
+    [ -f "$marker" ] && return 0
+    echo "setup: making the $WINEARCH Wine prefix $WINEPREFIX"
+    local start log
     start=$(date +%s)
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
-    log="$BUILD/wineboot.log"
+    log="$BUILD/wineboot-$WINEARCH.log"
     mkdir -p "$BUILD"
     # No display is needed to make a prefix; one given must not be used by the
     # services it leaves running.
     if ! env -u DISPLAY wineboot -i >"$log" 2>&1 || ! wineserver -w || [ ! -f "$WINEPREFIX/system.reg" ]; then
         tail -n 5 "$log" >&2
-        fail "wineboot could not make $WINEPREFIX (log: $log); check that wine32 is installed, then run scripts/setup.sh again"
+        fail "wineboot could not make $WINEPREFIX (log: $log); check that wine32 and wine64 are installed, then run scripts/setup.sh again"
     fi
     # A crash in a program under test ends it instead of starting a debugger.
     env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f >/dev/null 2>&1 ||
@@ -81,4 +86,6 @@ if [ ! -f "$marker" ]; then
     wineserver -w || true
     touch "$marker"
     echo "setup: prefix made in $(( $(date +%s) - start )) s"
-fi
+}
+make_prefix "$BUILD/wineprefix64" win64
+make_prefix "$BUILD/wineprefix" win32

@@ -6,7 +6,7 @@ ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
 "$ROOT/scripts/setup.sh" || { echo "error: set-up failed (see above); fix that and run scripts/test.sh again" >&2; exit 1; }
 . "$ROOT/scripts/xsession.sh"
-qh_start_session
+qh_start_session Y
 start=$(date +%s)
 # Where 32-bit code runs through qemu's user-mode emulation, Wine itself now
 # and then loses a window or a process; a test program that fails there gets

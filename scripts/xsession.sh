@@ -1,49 +1,73 @@
 # Sourced by the scripts that run windows: an X display of our own (Xvfb,
-# stopped by its PID on exit) unless one is given, and one wineserver kept
-# alive for the whole run. Expects BUILD to name the build folder.
+# stopped by its PID on exit) unless one is given, and one wineserver per
+# prefix kept alive for the whole run. Expects BUILD to name the build folder.
 
-# Starts Xvfb on a free display; sets DISPLAY and QH_XVFB_PID.
+# Starts Xvfb on a free display; sets DISPLAY and QH_XVFB_PID. A display
+# whose lock is missing may still be taken (another root, the same kernel's
+# abstract socket): then the next one is tried.
 qh_start_xvfb() {
-    local n=90
-    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    QH_XVFB_PID=$!
-    export DISPLAY=:$n
-    for _ in $(seq 100); do
-        [ -e /tmp/.X11-unix/X$n ] && return 0
-        kill -0 "$QH_XVFB_PID" 2>/dev/null || break
-        sleep 0.1
+    local n=90 tries
+    for tries in 1 2 3 4 5 6 7 8; do
+        while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+        Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        QH_XVFB_PID=$!
+        export DISPLAY=:$n
+        for _ in $(seq 100); do
+            [ -e /tmp/.X11-unix/X$n ] && return 0
+            kill -0 "$QH_XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$QH_XVFB_PID" 2>/dev/null || true
+        n=$((n + 1))
     done
-    echo "error: Xvfb did not start on :$n; run scripts/setup.sh (it installs xvfb) or set DISPLAY and QH_OWN_DISPLAY=no" >&2
+    echo "error: Xvfb did not start; run scripts/setup.sh (it installs xvfb) or set DISPLAY and QH_OWN_DISPLAY=no" >&2
     return 1
 }
 
-# One wineserver for the run, on this display. MANAGED is N on Xvfb, where no
-# window manager runs: Wine would wait two seconds for one to acknowledge
-# each managed window's withdrawal.
-qh_prepare_wine() {
-    export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-    # A server left from a run on another display would hand its display on.
-    wineserver -k 2>/dev/null || true
-    wineserver -p 2>/dev/null || true
-    if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1; then
-        echo "error: Wine cannot run in $WINEPREFIX; run scripts/setup.sh (it remakes a broken prefix)" >&2
-        return 1
-    fi
+# The build's Wine prefixes, as "PREFIX ARCH" lines: the 32-bit prefix, and
+# the 64-bit one (a 32-bit program there runs as on 64-bit Windows) where
+# scripts/setup.sh has made it.
+qh_prefixes() {
+    [ -f "$BUILD/wineprefix64/.quillhaven-prefix-complete" ] && echo "$BUILD/wineprefix64 win64"
+    echo "$BUILD/wineprefix win32"
 }
 
+# One wineserver per prefix for the run, on this display; the 32-bit prefix
+# is the one exported. MANAGED is N for a quick run on Xvfb, where no window
+# manager runs and Wine would wait two seconds for one to acknowledge each
+# shown window's withdrawal; Y is Wine's default (the tests keep it: with N,
+# Wine 8 under qemu-user lost a closed message box's window in X and died).
+qh_prepare_wine() {
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
+    local prefix arch
+    while read -r prefix arch; do
+        export WINEPREFIX=$prefix WINEARCH=$arch
+        # A server left from a run on another display would hand its display on.
+        wineserver -k 2>/dev/null || true
+        wineserver -p 2>/dev/null || true
+        if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1; then
+            echo "error: Wine cannot run in $WINEPREFIX; run scripts/setup.sh (it remakes a broken prefix)" >&2
+            return 1
+        fi
+    done < <(qh_prefixes)
+}
+
+# qh_start_session [MANAGED]: N (the default) on our own Xvfb, Y on a display
+# that was given.
 qh_start_session() {
     local managed=Y
     if [ -z "${DISPLAY:-}" ] || [ "${QH_OWN_DISPLAY:-yes}" = yes ]; then
         qh_start_xvfb || exit 1
-        managed=N
+        managed=${1:-N}
     fi
-    qh_prepare_wine $managed || exit 1
+    qh_prepare_wine "$managed" || exit 1
     trap qh_stop_session EXIT
 }
 
 qh_stop_session() {
-    wineserver -k 2>/dev/null || true
+    local prefix arch
+    while read -r prefix arch; do
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    done < <(qh_prefixes)
     if [ -n "${QH_XVFB_PID:-}" ]; then kill "$QH_XVFB_PID" 2>/dev/null || true; fi
 }

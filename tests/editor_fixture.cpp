@@ -1,6 +1,11 @@
 // The editing tests' common arrangement.
 #include "editor_fixture.h"
 
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
 static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND)
@@ -61,7 +66,7 @@ HWND TestDialog::AddContainer(HWND parent, int id)
 void EditorTest::SetUp()
 {
     ClearEditorScript();
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveUninstallEntry();
     installDir = NewTempDir("install");
     workDir = NewTempDir("work");
     InstallEditor(installDir);
@@ -74,7 +79,7 @@ void EditorTest::TearDown()
 {
     PluginTest::TearDown();
     ClearEditorScript();
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveUninstallEntry();
     RemoveTree(installDir);
     RemoveTree(workDir);
 }

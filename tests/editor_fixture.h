@@ -4,6 +4,9 @@
 
 #include "support.h"
 
+#include <string>
+#include <vector>
+
 // One WM_COMMAND as a window received it.
 struct Command {
     HWND receiver;

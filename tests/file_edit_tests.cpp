@@ -2,6 +2,8 @@
 // editor was launched on it.
 #include "editor_fixture.h"
 
+#include <string>
+
 class FileEditTest : public EditorTest {
 protected:
     // "run" on a path with an editor that does what it is told and exits.
@@ -101,7 +103,7 @@ TEST_F(FileEditTest, EditorMissingLeavesThePreviousRecord)
     WriteFileBytes(a, "a");
     Age(a);
     ASSERT_TRUE(RunEditor(a, "none"));
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveUninstallEntry();
     std::string b = workDir + "\\b.html";
     {
         BoxCatcher catcher;
@@ -110,6 +112,21 @@ TEST_F(FileEditTest, EditorMissingLeavesThePreviousRecord)
     }
     WriteFileBytes(a, "a2");
     EXPECT_TRUE(Updated()) << "still speaks of a";
+}
+
+TEST_F(FileEditTest, AnEditorSetUpBy64BitSetupIsFoundAndStarted)
+{
+    if (!RunsOnWow64())
+        GTEST_SKIP() << "32-bit Windows has a single registry view";
+    RemoveUninstallEntry();
+    SetUninstallString(installDir + "\\SCRINST.EXE /R", KEY_WOW64_64KEY);
+    std::string page = workDir + "\\page.html";
+    WriteFileBytes(page, "p");
+    BoxCatcher catcher;
+    ASSERT_TRUE(RunEditor(page, "append", "+"));
+    EXPECT_TRUE(catcher.Seen().empty()) << "no not-found box";
+    EXPECT_EQ(LogValue(ReadLog(logPath), "module"), installDir + "\\Scrivlet.exe");
+    EXPECT_TRUE(Updated());
 }
 
 TEST_F(FileEditTest, RelativePathIsResolvedAgainstTheCurrentDirectory)

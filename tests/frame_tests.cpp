@@ -2,6 +2,9 @@
 // which order, through which table, and what the exports answer.
 #include "support.h"
 
+#include <string>
+#include <vector>
+
 static std::vector<std::string> Names(const PluginHost& host)
 {
     std::vector<std::string> names;

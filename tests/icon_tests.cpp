@@ -2,6 +2,11 @@
 // pixel by pixel against the module's own bitmaps.
 #include "support.h"
 
+#include <limits.h>
+
+#include <algorithm>
+#include <vector>
+
 static const DWORD kBackground = 0x00123456;
 
 // A top-down 32-bit DIB section selected into a memory DC, filled with one colour.

@@ -1,12 +1,17 @@
 // How the editor's installation directory is read from its uninstall entry.
 #include "support.h"
 
+#include <string.h>
+
+#include <string>
+#include <vector>
+
 #include "editor/editor.h"
 
 class LocatorTest : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey); }
-    void TearDown() override { DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey); }
+    void SetUp() override { RemoveUninstallEntry(); }
+    void TearDown() override { RemoveUninstallEntry(); }
     std::string Found(BOOL expected = TRUE)
     {
         char dir[MAX_PATH];
@@ -82,6 +87,28 @@ TEST_F(LocatorTest, UnterminatedValueIsNeverReadPastTheBuffer)
     EXPECT_EQ(Found(), "");
 }
 
+// On 64-bit Windows this 32-bit module reads the 32-bit registry view, and
+// a 64-bit editor's setup writes its entry into the 64-bit view only.
+TEST_F(LocatorTest, OnWow64AnEntryInEitherRegistryViewIsFoundTheModulesOwnFirst)
+{
+    if (!RunsOnWow64())
+        GTEST_SKIP() << "32-bit Windows has a single registry view";
+    SetUninstallString("C:\\Tools\\Scrivlet64\\SCRINST.EXE /R", KEY_WOW64_64KEY);
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "the two views are apart";
+    EXPECT_EQ(Found(), "C:\\Tools\\Scrivlet64") << "only in the 64-bit view";
+
+    SetUninstallString("C:\\Tools\\Scrivlet32\\SCRINST.EXE /R");
+    EXPECT_EQ(Found(), "C:\\Tools\\Scrivlet32") << "in both views";
+
+    // The 32-bit view's entry is the answer even when it is unusable.
+    DWORD number = 5;
+    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_DWORD, &number, 4);
+    EXPECT_EQ(Found(), "") << "an unusable value in the 32-bit view";
+
+    RemoveUninstallEntry();
+    EXPECT_EQ(Found(FALSE), "") << "in neither view";
+}
+
 TEST_F(LocatorTest, ReadRegStringAnswersTheDeliveredCountOrEmptiesTheBuffer)
 {
     SetUninstallString("abc");
@@ -109,5 +136,7 @@ TEST(NotFoundMessage, IsAModalErrorBoxWithTheFixedText)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Scrivlet not found.");
     EXPECT_EQ(boxes[0].caption, "Error") << "no caption of its own";
-    EXPECT_TRUE(boxes[0].hasIcon);
+    EXPECT_EQ(boxes[0].icon, LoadIconA(NULL, IDI_ERROR)) << "the error icon";
+    EXPECT_EQ(boxes[0].buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(boxes[0].owner, nullptr) << "no owner window";
 }

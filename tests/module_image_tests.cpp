@@ -3,8 +3,14 @@
 // and its version.
 #include "support.h"
 
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <set>
+#include <string>
+#include <vector>
 
 struct PeImage {
     std::string bytes;

@@ -19,13 +19,12 @@ start)
     qh_start_xvfb
     echo "$QH_XVFB_PID" >"$state/xvfb.pid"
     echo "$DISPLAY" >"$state/display"
-    qh_prepare_wine N
+    qh_prepare_wine Y
     ;;
 stop)
     if [ -f "$state/xvfb.pid" ]; then
-        export WINEPREFIX="$BUILD/wineprefix"
-        wineserver -k 2>/dev/null || true
-        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+        QH_XVFB_PID=$(cat "$state/xvfb.pid")
+        qh_stop_session
     fi
     rm -rf "$state"
     ;;

@@ -1,7 +1,12 @@
 // Properties and settings as a host sees them, checked against the registry.
 #include "support.h"
 
+#include <limits.h>
+
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 class SettingsTest : public PluginTest {
 protected:

@@ -2,6 +2,9 @@
 // file and opens it in the editor, "getEdit" hands it back, "endEdit" removes it.
 #include "editor_fixture.h"
 
+#include <string>
+#include <vector>
+
 static const char kTempName[] = "QuillhavenTemp.html";
 
 class SourceEditTest : public EditorTest {
@@ -110,7 +113,7 @@ TEST_F(SourceEditTest, ANulWrittenByTheEditorCutsTheDeliveredText)
 
 TEST_F(SourceEditTest, MissingEditorShowsTheMessageAndKeepsTheFileUntilEndEdit)
 {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveUninstallEntry();
     BoxCatcher catcher;
     Delivery d = StartEdit(workDir, "<p>kept</p>");
     EXPECT_EQ(d.number, 0);

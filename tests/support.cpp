@@ -3,6 +3,11 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
 
 const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
@@ -83,29 +88,38 @@ std::string CurrentDir()
     return std::string(dir, length);
 }
 
-void DeleteKeyTree(HKEY root, const char* path)
+void DeleteKeyTree(HKEY root, const char* path, REGSAM view)
 {
     HKEY key = NULL;
-    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
         char name[256];
         DWORD size = sizeof(name);
         while (RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS) {
-            DeleteKeyTree(key, name);
+            DeleteKeyTree(key, name, view);
             size = sizeof(name);
         }
         RegCloseKey(key);
     }
-    RegDeleteKeyA(root, path);
+    RegDeleteKeyExA(root, path, view, 0);
 }
 
 void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
-                 DWORD size)
+                 DWORD size, REGSAM view)
 {
     HKEY key = NULL;
-    ASSERT_EQ(RegCreateKeyExA(root, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, NULL, 0, KEY_ALL_ACCESS | view, NULL, &key, NULL),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, name, 0, type, (const BYTE*)data, size), ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+bool KeyExists(HKEY root, const char* path, REGSAM view)
+{
+    HKEY key = NULL;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type, std::string* data)
@@ -124,10 +138,22 @@ bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type, s
     return ok;
 }
 
-void SetUninstallString(const std::string& value)
+void SetUninstallString(const std::string& value, REGSAM view)
 {
     SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, value.c_str(),
-                (DWORD)value.size() + 1);
+                (DWORD)value.size() + 1, view);
+}
+
+void RemoveUninstallEntry()
+{
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY);
+}
+
+bool RunsOnWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 void InstallEditor(const std::string& dir)
@@ -222,18 +248,24 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     }
 }
 
-static BOOL CALLBACK CollectText(HWND child, LPARAM param)
+static BOOL CALLBACK CollectControl(HWND child, LPARAM param)
 {
     BoxCatcher::Box* box = (BoxCatcher::Box*)param;
     char className[64] = "";
     char text[256] = "";
     GetClassNameA(child, className, sizeof(className));
     GetWindowTextA(child, text, sizeof(text));
+    LONG style = GetWindowLongA(child, GWL_STYLE);
     if (lstrcmpiA(className, "Static") == 0) {
-        if (GetWindowLongA(child, GWL_STYLE) & SS_ICON)
-            box->hasIcon = true;
-        else if (text[0] != '\0')
+        // The box hides its icon control when it shows no icon.
+        if (style & SS_ICON) {
+            if (style & WS_VISIBLE)
+                box->icon = (HICON)SendMessageA(child, STM_GETICON, 0, 0);
+        } else if (text[0] != '\0') {
             box->text = text;
+        }
+    } else if (lstrcmpiA(className, "Button") == 0 && (style & WS_VISIBLE)) {
+        box->buttons.push_back(text);
     }
     return TRUE;
 }
@@ -257,7 +289,8 @@ static BOOL CALLBACK FindBox(HWND window, LPARAM param)
     }
     BoxCatcher::Box box;
     box.caption = caption;
-    EnumChildWindows(window, CollectText, (LPARAM)&box);
+    box.owner = GetWindow(window, GW_OWNER);
+    EnumChildWindows(window, CollectControl, (LPARAM)&box);
     catcher->boxes.push_back(box);
     catcher->dismissed.push_back(window);
     PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -265,7 +298,8 @@ static BOOL CALLBACK FindBox(HWND window, LPARAM param)
 }
 
 // A message box is modal on this thread, and its loop dispatches this
-// thread's timers: so the box is caught from within its own loop.
+// thread's timers: so the box is caught from within its own loop, once it
+// is on screen.
 static VOID CALLBACK CatchBoxes(HWND, UINT, UINT_PTR, DWORD)
 {
     if (g_catcher != NULL)

@@ -26,13 +26,17 @@ std::string ReadFileBytes(const std::string& path, bool* exists = NULL);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string CurrentDir();
 
-// Registry.
-void DeleteKeyTree(HKEY root, const char* path);
+// Registry. A view of 0 is the program's own; KEY_WOW64_64KEY is the 64-bit
+// view, which on 64-bit Windows a 32-bit program sees only when it asks.
+void DeleteKeyTree(HKEY root, const char* path, REGSAM view = 0);
 void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
-                 DWORD size);
+                 DWORD size, REGSAM view = 0);
 bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type,
                    std::string* data);
-void SetUninstallString(const std::string& value);
+bool KeyExists(HKEY root, const char* path, REGSAM view = 0);
+void SetUninstallString(const std::string& value, REGSAM view = 0);
+void RemoveUninstallEntry();  // from both views
+bool RunsOnWow64();           // a 32-bit program on 64-bit Windows
 
 // The stand-in editor copied as "<dir>\Scrivlet.exe" and registered through
 // the uninstall entry with the setup-program suffix.
@@ -62,12 +66,15 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
 
 
 // While it lives, message boxes this thread shows are recorded (caption,
-// text, icon) and dismissed with OK. It needs no thread of its own.
+// text, the icon shown, the buttons, the owner) and dismissed with OK. It
+// needs no thread of its own.
 struct BoxCatcher {
     struct Box {
         std::string caption;
         std::string text;
-        bool hasIcon = false;
+        HICON icon = NULL;  // NULL: no icon shown
+        std::vector<std::string> buttons;
+        HWND owner = NULL;
     };
     std::vector<Box> boxes;
     std::vector<HWND> dismissed;

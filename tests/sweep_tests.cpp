@@ -5,8 +5,15 @@
 // throws the same cases.
 #include "editor_fixture.h"
 
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <map>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 static const char kTempName[] = "QuillhavenTemp.html";
 

@@ -10,6 +10,8 @@
 #include <stdlib.h>
 
 #include <memory>
+#include <string>
+#include <utility>
 
 static int g_textReads = 0;  // WM_GETTEXT answered by the dialog's captions
 

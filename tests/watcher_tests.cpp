@@ -2,6 +2,9 @@
 // dialog when the editor exits.
 #include "editor_fixture.h"
 
+#include <string>
+#include <vector>
+
 class WatcherTest : public EditorTest {
 protected:
     std::string file;
@@ -223,7 +226,7 @@ TEST_F(WatcherTest, MissingEditorShowsTheMessageAndKeepsThePreviousWatcher)
 
     {
         BoxCatcher catcher;
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        RemoveUninstallEntry();
         NextLog();
         Delivery d = Call("run", {StringArg(file)});
         EXPECT_EQ(d.kind, kDeliveredBool);

@@ -3,6 +3,9 @@
 
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 HostArg IntArg(int number)
 {
     HostArg arg;

@@ -2,10 +2,14 @@
 // handlers the way a host application does, and prints what they delivered.
 #include <windows.h>
 
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/host/edit_dialog.h"
 #include "tools/host/host_table.h"
