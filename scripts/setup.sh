@@ -32,15 +32,31 @@ if [ "$mode" != --prefix ]; then
 
     # Some machines run 64-bit code only (a 32-bit ELF fails with ENOEXEC);
     # there the 32-bit Wine loader runs through qemu's user-mode emulation.
-    if ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
-        dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q 'install ok installed' ||
-            DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends qemu-user
-        [ -e /proc/sys/fs/binfmt_misc/register ] ||
-            as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-        if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-            echo "setup: 32-bit programs run through qemu-i386 here"
-            printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OCF' |
-                as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
+    # The qemu registered with binfmt_misc must be a static one (F flag: the
+    # kernel keeps it open), so that it serves a chroot without qemu's
+    # libraries too, such as the fresh roots of scripts/fresh-debian.sh.
+    binfmt=/proc/sys/fs/binfmt_misc
+    is_static() { ldd "$1" 2>&1 | grep -Eq 'statically linked|not a dynamic executable'; }
+    registered=$(sed -n 's/^interpreter //p' "$binfmt/qemu-i386" 2>/dev/null || true)
+    dynamic_qemu=no
+    if [ -n "$registered" ] && [ -e "$registered" ] && ! is_static "$registered"; then
+        dynamic_qemu=yes
+    fi
+    if [ $dynamic_qemu = yes ] || ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+        dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' ||
+            DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends qemu-user-static ||
+            fail "could not install qemu-user-static"
+        static_qemu=
+        for q in /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do
+            if [ -x "$q" ] && is_static "$q"; then static_qemu=$q; break; fi
+        done
+        [ -n "$static_qemu" ] || fail "no statically linked qemu-i386 was installed"
+        [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt"
+        if [ "$registered" != "$static_qemu" ]; then
+            echo "setup: 32-bit programs run through $static_qemu here"
+            [ -e "$binfmt/qemu-i386" ] && { echo -1 | as_root tee "$binfmt/qemu-i386" >/dev/null; }
+            printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$static_qemu:OCF" |
+                as_root tee "$binfmt/register" >/dev/null
         fi
         /lib/ld-linux.so.2 --help >/dev/null 2>&1 || fail "this machine cannot run 32-bit programs, even through qemu-i386"
     fi

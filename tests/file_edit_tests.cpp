@@ -78,6 +78,20 @@ TEST_F(FileEditTest, TheLatestLaunchIsTheOneCompared)
     EXPECT_FALSE(Updated()) << "b was not written";
 }
 
+TEST_F(FileEditTest, AskingAThousandTimesHoldsNoHandle)
+{
+    std::string page = workDir + "\\page.html";
+    WriteFileBytes(page, "p");
+    ASSERT_TRUE(RunEditor(page, "none"));
+    ASSERT_TRUE(WaitWatcherEnded());
+    int before = CountHandles();
+    int changed = 0;
+    for (int i = 0; i < 1000; i++)
+        changed += Updated() ? 1 : 0;
+    EXPECT_EQ(changed, 0);
+    EXPECT_EQ(CountHandles(), before);
+}
+
 TEST_F(FileEditTest, FileMissingAtLaunchCountsAsUpdatedOnceItExists)
 {
     std::string page = workDir + "\\new.html";

@@ -119,6 +119,19 @@ TEST_F(LocatorTest, ReadRegStringAnswersTheDeliveredCountOrEmptiesTheBuffer)
     EXPECT_STREQ(buffer, "abc");
     EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 3), 0u) << "too small";
     EXPECT_STREQ(buffer, "");
+    RegCloseKey(key);
+
+    // Stored without a NUL: terminated here when there is room for one, and
+    // refused when the data fills the buffer; never a byte written past it.
+    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, "abcdQ", 4);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    memset(buffer, 'Z', sizeof(buffer));
+    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 5), 4u);
+    EXPECT_STREQ(buffer, "abcd");
+    memset(buffer, 'Z', sizeof(buffer));
+    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 4), 0u) << "no room for a NUL";
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[4], 'Z') << "written past the buffer";
     strcpy(buffer, "old");
     EXPECT_EQ(ReadRegString(key, "NoSuchValue", buffer, sizeof(buffer)), 0u);
     EXPECT_STREQ(buffer, "");

@@ -227,3 +227,165 @@ TEST_F(WatcherRaceTest, StopsAtEveryMomentNeitherHangNorClickLateNorLeak)
     last.reset();
     EXPECT_EQ(CountHandles(), baselineHandles) << "every stop gave its handles back";
 }
+
+// The same stops made to land exactly during one window-text read of the
+// walk. The dialog lives on a thread of its own, and one of its controls
+// answers WM_GETTEXT only once the host's thread has entered a stop: it
+// sends a message to a window of the host's thread, which the host's thread
+// answers only from inside the stop's wait.
+class StopDuringReadTest : public EditorTest {
+protected:
+    struct GatedDialog {
+        HWND dialog = NULL;
+        HWND gated = NULL;   // the control whose text read waits for the stop
+        HWND hostWindow = NULL;
+        HANDLE reading = NULL;  // set when the gated read has begun
+        HANDLE drained = NULL;  // set once every message posted so far was handled
+        volatile LONG clicks = 0;
+        bool gateOk = false;
+    };
+    static GatedDialog* s_gated;
+    GatedDialog gated;
+    HANDLE thread = NULL;
+    HANDLE ready = NULL;
+    static const UINT kDrain = WM_APP + 1;
+
+    static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_GETTEXT && window == s_gated->gated) {
+            SetEvent(s_gated->reading);
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutA(s_gated->hostWindow, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
+        }
+        return CallWindowProcA((WNDPROC)GetWindowLongPtrA(window, GWLP_USERDATA), window, message,
+                               wParam, lParam);
+    }
+
+    static LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_COMMAND)
+            InterlockedIncrement(&s_gated->clicks);
+        if (message == kDrain)
+            SetEvent(s_gated->drained);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    static HWND Control(HWND parent, const char* text, int id)
+    {
+        HWND control = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE, 0, 0, 60, 20, parent,
+                                       (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+        SetWindowLongPtrA(control, GWLP_USERDATA, GetWindowLongPtrA(control, GWLP_WNDPROC));
+        SetWindowLongPtrA(control, GWLP_WNDPROC, (LONG_PTR)ControlProc);
+        return control;
+    }
+
+    static DWORD WINAPI DialogThread(LPVOID parameter)
+    {
+        StopDuringReadTest* self = (StopDuringReadTest*)parameter;
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof(wc));
+        wc.lpfnWndProc = DialogProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "QhGatedDialog";
+        RegisterClassA(&wc);
+        GatedDialog& g = self->gated;
+        g.dialog = CreateWindowExA(0, "QhGatedDialog", kDialogTitle, WS_OVERLAPPEDWINDOW, 0, 0, 300,
+                                   200, NULL, NULL, GetModuleHandleA(NULL), NULL);
+        HWND caption = Control(g.dialog, "Caption", 10);
+        HWND ok = Control(g.dialog, "OK", IDOK);
+        g.gated = g.gateOk ? ok : caption;
+        SetEvent(self->ready);
+        MSG msg;
+        while (GetMessageA(&msg, NULL, 0, 0) > 0)
+            DispatchMessageA(&msg);
+        DestroyWindow(g.dialog);
+        return 0;
+    }
+
+    // The dialog on its thread, the host's window on this one, and a "run"
+    // whose editor has ended: the watcher is reading the gated control.
+    void Arrange(bool gateOk)
+    {
+        s_gated = &gated;
+        gated.gateOk = gateOk;
+        gated.hostWindow = CreateWindowExA(0, "STATIC", "host", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                           GetModuleHandleA(NULL), NULL);
+        gated.reading = CreateEventA(NULL, TRUE, FALSE, NULL);
+        gated.drained = CreateEventA(NULL, TRUE, FALSE, NULL);
+        ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+        thread = CreateThread(NULL, 0, DialogThread, this, 0, NULL);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(WaitForSingleObject(ready, 60000), WAIT_OBJECT_0);
+        baselineThreads = CountThreads();
+
+        NextLog();
+        Delivery d = Call("run", {StringArg(workDir + "\\page.html")});
+        ASSERT_EQ(d.number, 1);
+        // Not pumping: the gated read can't be answered before the stop.
+        ASSERT_EQ(WaitForSingleObject(gated.reading, 60000), WAIT_OBJECT_0)
+            << "the watcher never read the gated control";
+    }
+
+    // Every click the watcher posted before it ended has been handled.
+    LONG ClicksOnceDrained()
+    {
+        PostMessageA(gated.dialog, kDrain, 0, 0);
+        EXPECT_TRUE(WaitPumping(gated.drained));
+        return gated.clicks;
+    }
+
+    void TearDown() override
+    {
+        PluginTest::TearDown();  // a watcher still reading is stopped first
+        if (thread != NULL) {
+            PostThreadMessageA(GetThreadId(thread), WM_QUIT, 0, 0);
+            WaitPumping(thread);
+            CloseHandle(thread);
+        }
+        for (HANDLE h : {gated.reading, gated.drained, ready})
+            if (h != NULL)
+                CloseHandle(h);
+        if (gated.hostWindow != NULL)
+            DestroyWindow(gated.hostWindow);
+        s_gated = NULL;
+        EditorTest::TearDown();  // the module is already unloaded
+    }
+};
+
+StopDuringReadTest::GatedDialog* StopDuringReadTest::s_gated = NULL;
+
+TEST_F(StopDuringReadTest, UnstoppedTheGatedReadEndsInTheClick)
+{
+    Arrange(true);
+    EXPECT_TRUE(PumpUntil([&] { return gated.clicks == 1; })) << "the arrangement can click";
+}
+
+TEST_F(StopDuringReadTest, ExitDuringACaptionsReadClicksNothing)
+{
+    Arrange(false);
+    host.exit();
+    EXPECT_EQ(CountThreads(), baselineThreads) << "the watcher is gone when JSAExit returns";
+    EXPECT_EQ(ClicksOnceDrained(), 0);
+}
+
+TEST_F(StopDuringReadTest, ExitDuringTheOksReadClicksNothing)
+{
+    Arrange(true);
+    host.exit();
+    EXPECT_EQ(CountThreads(), baselineThreads);
+    EXPECT_EQ(ClicksOnceDrained(), 0);
+}
+
+TEST_F(StopDuringReadTest, RelaunchDuringTheOksReadClicksNothing)
+{
+    Arrange(true);
+    NamedEvent go("go");
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", go.name);
+    EXPECT_EQ(Call("run", {StringArg(workDir + "\\page.html")}).number, 1);
+    EXPECT_EQ(CountThreads(), baselineThreads + 1) << "only the new watcher is left";
+    EXPECT_EQ(ClicksOnceDrained(), 0);
+    host.exit();
+    go.Set();
+    WaitEditorExit(logPath);
+}

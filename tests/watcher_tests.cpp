@@ -59,7 +59,7 @@ TEST_F(WatcherTest, EditorExitClicksTheDialogsOkControl)
     EXPECT_EQ(CountHandles(), baselineHandles) << "the editor's and the watcher's handles are closed";
 }
 
-TEST_F(WatcherTest, EditorIsStartedWithBothProgramAndFileQuoted)
+TEST_F(WatcherTest, EditorIsStartedShownNormallyWithProgramAndFileQuoted)
 {
     NamedEvent go("go");
     go.Set();
@@ -70,6 +70,8 @@ TEST_F(WatcherTest, EditorIsStartedWithBothProgramAndFileQuoted)
     std::vector<std::string> log = ReadLog(logPath);
     EXPECT_EQ(LogValue(log, "cmdline"), "\"" + installDir + "\\Scrivlet.exe\" \"" + spaced + "\"");
     EXPECT_EQ(LogValue(log, "file"), spaced);
+    EXPECT_EQ(LogValue(log, "startup-flags"), std::to_string(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(LogValue(log, "show"), std::to_string(SW_SHOWNORMAL)) << "neither hidden nor minimised";
 }
 
 TEST_F(WatcherTest, ProgramInADirectoryWithBlanksIsNotMistakenForADecoy)
@@ -91,6 +93,47 @@ TEST_F(WatcherTest, ProgramInADirectoryWithBlanksIsNotMistakenForADecoy)
     ASSERT_TRUE(exited);
     EXPECT_EQ(LogValue(log, "module"), dir + "\\Scrivlet.exe");
     EXPECT_EQ(LogValue(log, "file"), file);
+}
+
+// Setups write the uninstall string as they please: without its NUL, or
+// with the setup program's name in other letters.
+TEST_F(WatcherTest, AnUninstallStringStoredWithoutItsNulStillStartsTheEditor)
+{
+    std::string value = installDir + "\\SCRINST.EXE /R";
+    std::string bytes = value + "Q";  // the byte after the data must not be NUL
+    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, bytes.data(),
+                (DWORD)value.size());
+    NamedEvent go("go");
+    go.Set();
+    BoxCatcher catcher;
+    ASSERT_TRUE(RunWaiting(go, file));
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(LogValue(ReadLog(logPath), "cmdline"),
+              "\"" + installDir + "\\Scrivlet.exe\" \"" + file + "\"");
+    EXPECT_TRUE(catcher.Seen().empty());
+}
+
+TEST_F(WatcherTest, TheBareSetupNameInOtherLettersLeavesTheRootOfTheCurrentDrive)
+{
+    // "\ScrInst.exe /r" is the whole suffix, case aside: the directory is
+    // empty, and the editor is looked for at the root of the current drive.
+    std::string atRoot = "C:\\Scrivlet.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\standin-editor.exe").c_str(), atRoot.c_str(), FALSE));
+    SetUninstallString("\\ScrInst.exe /r");
+    std::string saved = CurrentDir();
+    ASSERT_EQ(workDir.compare(0, 3, "C:\\"), 0) << workDir;
+    SetCurrentDirectoryA(workDir.c_str());
+    NamedEvent go("go");
+    go.Set();
+    BoxCatcher catcher;
+    bool launched = RunWaiting(go, file) && WaitEditorExit(logPath);
+    SetCurrentDirectoryA(saved.c_str());
+    std::vector<std::string> log = ReadLog(logPath);
+    DeleteFileA(atRoot.c_str());
+    ASSERT_TRUE(launched);
+    EXPECT_EQ(LogValue(log, "module"), atRoot);
+    EXPECT_EQ(LogValue(log, "cmdline"), "\"\\Scrivlet.exe\" \"" + file + "\"");
+    EXPECT_TRUE(catcher.Seen().empty());
 }
 
 // The walk goes depth first, in pre-order, and climbs out of containers
@@ -136,6 +179,21 @@ TEST_F(WatcherTest, TheFirstOkInPreOrderIsClickedAtItsOwnParent)
         EXPECT_EQ(click.wParam, MAKEWPARAM(ok.id, BN_CLICKED)) << shape.story;
         EXPECT_EQ(click.lParam, (LPARAM)windows[shape.clicked]) << shape.story;
     }
+}
+
+// A walk that has climbed back to the dialog without an OK is over: the
+// windows after the dialog on the desktop belong to other dialogs, perhaps
+// other programs', and their OK is not the watcher's to click.
+TEST_F(WatcherTest, AWalkThatFindsNoOkNeverLeavesTheDialog)
+{
+    TestDialog dialog;
+    HWND group = dialog.AddContainer(dialog.window, 50);
+    dialog.AddButton(group, "Cancel", IDCANCEL);
+    TestDialog neighbour("Another program's dialog");
+    dialog.AddButton(neighbour.window, "OK", IDOK);
+    SetWindowPos(neighbour.window, dialog.window, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(GetWindow(dialog.window, GW_HWNDNEXT), neighbour.window) << "the neighbour comes next";
+    EXPECT_FALSE(AnythingClickedAfterOneEdit());
 }
 
 TEST_F(WatcherTest, ADialogWithAnotherTitleIsLeftAlone)

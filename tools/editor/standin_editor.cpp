@@ -1,7 +1,8 @@
 // A scriptable stand-in for the external editor, for tests and the demo.
 // Started as "<dir>\Scrivlet.exe" "<file>", it opens the file named on its
 // command line and does what its environment says:
-//   QH_EDITOR_LOG        append what was launched, how and where, and the exit time
+//   QH_EDITOR_LOG        append what was launched, how (the command line and the
+//                        show command it was given) and where, and the exit time
 //   QH_EDITOR_READY      name of an event to set once started
 //   QH_EDITOR_GO         name of an event to wait for before editing (120 s at most)
 //   QH_EDITOR_DELAY_MS   milliseconds to wait before editing
@@ -133,6 +134,10 @@ int main()
     Log(std::string("cmdline=") + commandLine);
     Log(std::string("cwd=") + cwd);
     Log("file=" + file);
+    STARTUPINFOA startup;
+    GetStartupInfoA(&startup);
+    Log("startup-flags=" + std::to_string(startup.dwFlags));
+    Log("show=" + std::to_string(startup.wShowWindow));
 
     std::string ready = Env("QH_EDITOR_READY");
     if (!ready.empty()) {
