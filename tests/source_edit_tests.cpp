@@ -57,7 +57,10 @@ TEST_F(SourceEditTest, TextComesBackByteForByte)
     std::string big;
     while (big.size() < 3 * 1024 * 1024)
         big += "<p class=\"x\">line " + std::to_string(big.size()) + "</p>\r\n";
-    const std::string texts[] = {"<html>\r\n<body>\n\tCR LF and LF\r</body>\r\n", high, "", big};
+    // Empty and 4096 bytes: under the test heap a buffer of just the text's
+    // size ends at a no-access page, so a NUL written past it faults.
+    const std::string texts[] = {"<html>\r\n<body>\n\tCR LF and LF\r</body>\r\n", high, "",
+                                 std::string(4096, 'p'), big};
     for (const std::string& text : texts) {
         ASSERT_EQ(StartEdit(workDir, text).number, 1);
         EXPECT_TRUE(ReadFileBytes(TempFile()) == text) << "file holds exactly the text, " << text.size() << " bytes";

@@ -1,16 +1,22 @@
-// Test programs end on a crash instead of waiting in a debugger.
+// Test programs end on a crash instead of waiting in a debugger, naming the
+// test that crashed; the module they load runs on a guard-page heap, so that
+// an overrun or a use after free inside it crashes in the test that made it.
 #include <windows.h>
 
 #include <stdio.h>
 
 #include <gtest/gtest.h>
 
+#include "tools/host/guard_heap.h"
+#include "tools/host/host_table.h"
 #include "tools/host/imports.h"
 
 static LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info)
 {
-    fprintf(stderr, "crash: exception 0x%08lx at %p\n", info->ExceptionRecord->ExceptionCode,
-            info->ExceptionRecord->ExceptionAddress);
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    fprintf(stderr, "crash: exception 0x%08lx at %p in %s.%s\n", info->ExceptionRecord->ExceptionCode,
+            info->ExceptionRecord->ExceptionAddress, test != NULL ? test->test_suite_name() : "(no test)",
+            test != NULL ? test->name() : "");
     fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -26,6 +32,7 @@ int main(int argc, char** argv)
 {
     static const ImportRedirect quiet[] = {{"OutputDebugStringA", (void*)DropDebugOutput}};
     RedirectImports(GetModuleHandleA(NULL), "KERNEL32.dll", quiet, ARRAYSIZE(quiet));
+    g_onPluginLoaded = GuardModuleHeap;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnCrash);
     testing::InitGoogleTest(&argc, argv);

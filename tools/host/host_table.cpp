@@ -94,6 +94,8 @@ void InitHostTable(PluginHost* host)
     host->table.DefineHandler = DefineHandler;
 }
 
+bool (*g_onPluginLoaded)(HMODULE module) = NULL;
+
 bool LoadPlugin(PluginHost* host, const char* path, std::string* error)
 {
     InitHostTable(host);
@@ -101,6 +103,11 @@ bool LoadPlugin(PluginHost* host, const char* path, std::string* error)
     if (host->module == NULL) {
         *error = std::string("cannot load ") + path + " (error " +
                  std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    if (g_onPluginLoaded != NULL && !g_onPluginLoaded(host->module)) {
+        *error = std::string("the host could not stand between ") + path + " and Windows";
+        UnloadPlugin(host);
         return false;
     }
     host->entry = reinterpret_cast<JSAEntryFn>(reinterpret_cast<void*>(GetProcAddress(host->module, "JSAEntry")));

@@ -52,6 +52,10 @@ struct PluginHost {
 void InitHostTable(PluginHost* host);
 // Loads the DLL and finds its three exports; on failure says why in *error.
 bool LoadPlugin(PluginHost* host, const char* path, std::string* error);
+// When set, called with each plug-in LoadPlugin has just loaded, before any
+// of its code runs but its entry routine: a test host stands between the
+// plug-in and Windows there.
+extern bool (*g_onPluginLoaded)(HMODULE module);
 void UnloadPlugin(PluginHost* host);
 JSAHandler FindHandler(const PluginHost* host, const char* name);
 // Calls a defined handler; false when no handler of that name is defined.

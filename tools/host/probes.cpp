@@ -57,3 +57,19 @@ int CountGdiObjects()
     DeleteObject(marker);
     return with == before + 1 ? before : -1;
 }
+
+long long ProcessHeapBytesInUse()
+{
+    HANDLE heap = GetProcessHeap();
+    long long bytes = 0;
+    if (!HeapLock(heap))
+        return -1;
+    PROCESS_HEAP_ENTRY entry;
+    entry.lpData = NULL;
+    while (HeapWalk(heap, &entry)) {
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+            bytes += entry.cbData;
+    }
+    HeapUnlock(heap);
+    return bytes;
+}

@@ -7,3 +7,6 @@
 int CountHandles();     // open kernel handles, found by probing handle values
 int CountThreads();     // threads of this process
 int CountGdiObjects();  // live GDI objects; -1 when they can't be counted
+// Bytes in the process heap's busy blocks. Under Wine a search's state is a
+// block there, not a kernel handle.
+long long ProcessHeapBytesInUse();
