@@ -39,8 +39,20 @@ done
 [ -e "/usr/share/debootstrap/scripts/$suite" ] || fail "this debootstrap does not know the release '$suite'"
 as_root mkdir -p "$roots" "$archives"
 
-# Everything the run mounts or starts inside the root goes on every exit path,
-# an interrupted one included.
+# Where 32-bit code runs emulated, the kernel's binfmt_misc entry is shared
+# with the root: for the run it names the root's own qemu (a newer release's
+# Wine may need a newer qemu, as Wine 10 does), as a fresh install of that
+# release would have it, and the machine's entry is put back afterwards.
+binfmt=/proc/sys/fs/binfmt_misc
+saved_binfmt=
+register_qemu() {  # INTERPRETER FLAGS
+    [ -e "$binfmt/qemu-i386" ] && { echo -1 | as_root tee "$binfmt/qemu-i386" >/dev/null; }
+    printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$1:$2" |
+        as_root tee "$binfmt/register" >/dev/null
+}
+
+# Everything the run mounts, starts or registers goes on every exit path, an
+# interrupted one included.
 cleanup() {
     local rc=$?
     trap - EXIT INT TERM
@@ -48,6 +60,11 @@ cleanup() {
         for proc in /proc/[0-9]*; do
             [ "$(readlink "$proc/root" 2>/dev/null)" = "$run" ] && as_root kill -9 "${proc#/proc/}" 2>/dev/null
         done
+    fi
+    if [ -n "$saved_binfmt" ]; then
+        register_qemu $saved_binfmt || echo "error: could not put back the binfmt entry for qemu-i386 ($saved_binfmt)" >&2
+    fi
+    if [ -d "$run" ]; then
         for mount in $(awk -v r="$run" 'index($2, r "/") == 1 { print $2 }' /proc/mounts | sort -r); do
             as_root umount "$mount" 2>/dev/null || as_root umount -l "$mount" 2>/dev/null || true
         done
@@ -100,6 +117,26 @@ as_root mount -t tmpfs tmpfs "$run/tmp"
 as_root mount --bind "$archives" "$run/var/cache/apt/archives"
 step_done
 
+in_root() {
+    as_root chroot "$run" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+
+if grep -qs '^enabled' "$binfmt/qemu-i386"; then
+    step "32-bit code runs emulated here: installing the root's own static qemu"
+    in_root apt-get update -q >/dev/null && in_root apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null ||
+        fail "could not install qemu-user-static in the root"
+    own=
+    for q in /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do
+        if [ -x "$run$q" ] && ldd "$run$q" 2>&1 | grep -Eq 'statically linked|not a dynamic executable'; then own=$run$q; break; fi
+    done
+    [ -n "$own" ] || fail "the root has no statically linked qemu-i386"
+    saved_binfmt="$(sed -n 's/^interpreter //p' "$binfmt/qemu-i386") $(sed -n 's/^flags: //p' "$binfmt/qemu-i386")"
+    register_qemu "$own" OCF
+    echo "fresh-debian $suite: $($own --version | head -n 1)"
+    step_done
+fi
+
 step "cloning $(git rev-parse --short HEAD) into /root/quillhaven"
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     echo "fresh-debian $suite: note: the clone has HEAD only; uncommitted changes are not in it"
@@ -110,15 +147,13 @@ step "running: $*"
 set +e
 # A fresh minimal root has no locale: LANG=C.UTF-8, as a new user's system
 # has one (Wine fails on non-ASCII file names without it).
-as_root chroot "$run" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    ${CI:+CI=$CI} /bin/bash -c 'cd /root/quillhaven && exec "$@"' command "$@"
+in_root TERM="${TERM:-dumb}" ${CI:+CI=$CI} /bin/bash -c 'cd /root/quillhaven && exec "$@"' command "$@"
 rc=$?
 set -e
 step_done
 
 release=$(. "$run/etc/os-release" && echo "$PRETTY_NAME")
-wine_version=$(as_root chroot "$run" /usr/bin/env -i PATH=/usr/bin:/bin wine --version 2>/dev/null || echo "not installed")
+wine_version=$(in_root wine --version 2>/dev/null || echo "not installed")
 echo "fresh-debian $suite: release $release ($(cat "$run/etc/debian_version")), wine $wine_version"
 if [ $rc -eq 0 ]; then
     echo "fresh-debian $suite: passed"
