@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -232,73 +233,84 @@ void MeasureTextExchange()
     std::string plainFile = g_temp + "bench-plain.html";
     for (const auto& r : runs) {
         std::string label = r.size >= (1 << 20) ? Format("%zu MB", r.size >> 20) : Format("%zu KB", r.size >> 10);
-        std::vector<HostArg> args(2);
-        args[0].text = dir;
-        std::string& text = args[1].text;
-        text.assign(r.size, 'q');
-        for (size_t i = 0; i < r.size; i += 61)
-            text[i] = '\n';
-        // Each launched editor is waited for outside the timed part.
-        Medians m = Interleaved(
-            r.startRepeats,
-            [&] {
-                double ms = Timed([&] { CallDirect("startEdit", &args); });
-                WaitEditorsGone();
-                return ms;
-            },
-            [&] {
-                return Timed([&] {
-                    HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-                    DWORD written = 0;
-                    WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
-                    CloseHandle(f);
+        // The host's copies of a large text may not fit the address space left
+        // to a 32-bit process (under qemu-user, less than 2 GB).
+        try {
+            std::vector<HostArg> args(2);
+            args[0].text = dir;
+            std::string& text = args[1].text;
+            text.assign(r.size, 'q');
+            for (size_t i = 0; i < r.size; i += 61)
+                text[i] = '\n';
+            // Each launched editor is waited for outside the timed part.
+            Medians m = Interleaved(
+                r.startRepeats,
+                [&] {
+                    double ms = Timed([&] { CallDirect("startEdit", &args); });
+                    WaitEditorsGone();
+                    return ms;
+                },
+                [&] {
+                    return Timed([&] {
+                        HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+                        DWORD written = 0;
+                        WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
+                        CloseHandle(f);
+                    });
+                },
+                [&] {
+                    HANDLE waiter = NULL;
+                    double ms = Timed([&] { waiter = StartEditInline(dir, text); });
+                    if (waiter != NULL) {
+                        WaitForSingleObject(waiter, INFINITE);
+                        CloseHandle(waiter);
+                    }
+                    return ms;
                 });
-            },
-            [&] {
-                HANDLE waiter = NULL;
-                double ms = Timed([&] { waiter = StartEditInline(dir, text); });
-                if (waiter != NULL) {
-                    WaitForSingleObject(waiter, INFINITE);
-                    CloseHandle(waiter);
-                }
-                return ms;
-            });
-        Row(Format("startEdit %s, median of %d: beside a plain write", label.c_str(), r.startRepeats),
-            Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
-        Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
-            Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
+            Row(Format("startEdit %s, median of %d: beside a plain write", label.c_str(), r.startRepeats),
+                Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
+            Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
+                Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
 
-        std::vector<HostArg> none(1);
-        ResetMeteredPeak();
-        long long base = MeteredBytes();
-        Delivery d = CallDirect("getEdit", &none);
-        long long peak = MeteredPeak() - base;
-        g_host.copyStrings = false;
-        char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, r.size + 32);
-        m = Interleaved(
-            r.getRepeats, [&] { return Timed([&] { CallDirect("getEdit", &none); }); },
-            [&] {
-                return Timed([&] {
-                    HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                           0, NULL);
-                    DWORD got = 0;
-                    ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
-                    CloseHandle(f);
-                });
-            },
-            [&] { return Timed([&] { GetEditInline(dir); }); });
-        g_host.copyStrings = true;
-        HeapFree(GetProcessHeap(), 0, buffer);
-        Row(Format("getEdit %s, median of %d: beside a plain read%s", label.c_str(), r.getRepeats,
-                   d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
-            Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
-        Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
-            Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
-        Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
-            Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
-        Call("endEdit");
-        DeleteFileA(plainFile.c_str());
-        DeleteFileA((g_temp + "bench-inline.html").c_str());
+            std::vector<HostArg> none(1);
+            ResetMeteredPeak();
+            long long base = MeteredBytes();
+            Delivery d = CallDirect("getEdit", &none);
+            long long peak = MeteredPeak() - base;
+            g_host.copyStrings = false;
+            char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, r.size + 32);
+            m = Interleaved(
+                r.getRepeats, [&] { return Timed([&] { CallDirect("getEdit", &none); }); },
+                [&] {
+                    return Timed([&] {
+                        HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                               0, NULL);
+                        DWORD got = 0;
+                        ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
+                        CloseHandle(f);
+                    });
+                },
+                [&] { return Timed([&] { GetEditInline(dir); }); });
+            g_host.copyStrings = true;
+            HeapFree(GetProcessHeap(), 0, buffer);
+            Row(Format("getEdit %s, median of %d: beside a plain read%s", label.c_str(), r.getRepeats,
+                       d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
+                Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
+            Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
+                Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
+            Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
+                Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
+            Call("endEdit");
+            DeleteFileA(plainFile.c_str());
+            DeleteFileA((g_temp + "bench-inline.html").c_str());
+        } catch (const std::bad_alloc&) {
+            g_host.copyStrings = true;
+            Row(Format("text exchange %s", label.c_str()), "not measured", "",
+                "the host's copies of the text could not be allocated");
+            Call("endEdit");
+            DeleteFileA(plainFile.c_str());
+            DeleteFileA((g_temp + "bench-inline.html").c_str());
+        }
     }
 }
 

@@ -5,6 +5,8 @@
 # into it from this checkout's HEAD, the command run inside as root.
 #   scripts/fresh-debian.sh SUITE [COMMAND...]     e.g. trixie, bookworm
 # The default command is the README's test command, scripts/test.sh.
+# While the root runs emulated 32-bit code, so does the rest of the machine:
+# the binfmt entry is the kernel's. Run nothing else of the kind meanwhile.
 # Roots live under QH_ROOTS (default /var/tmp/quillhaven-roots); the
 # packages the runs download are kept there too, so a later run is quicker.
 set -euo pipefail

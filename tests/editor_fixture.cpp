@@ -15,18 +15,8 @@ static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, 
 
 static void RegisterClasses()
 {
-    static bool registered = false;
-    if (registered)
-        return;
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof(wc));
-    wc.lpfnWndProc = RecordingProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "QhTestDialog";
-    RegisterClassA(&wc);
-    wc.lpszClassName = "QhTestContainer";
-    RegisterClassA(&wc);
-    registered = true;
+    RegisterTestClass("QhTestDialog", RecordingProc);
+    RegisterTestClass("QhTestContainer", RecordingProc);
 }
 
 std::vector<Command>& TestDialog::Received()

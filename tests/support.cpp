@@ -218,6 +218,16 @@ NamedEvent::~NamedEvent()
         CloseHandle(handle);
 }
 
+void RegisterTestClass(const char* name, WNDPROC proc)
+{
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = name;
+    RegisterClassA(&wc);
+}
+
 int FailuresInThisTest()
 {
     const testing::TestResult* result = testing::UnitTest::GetInstance()->current_test_info()->result();

@@ -57,6 +57,9 @@ struct NamedEvent {
     bool WaitFor(DWORD ms = 60000) { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
 };
 
+// Registers a window class of this program's (again is harmless).
+void RegisterTestClass(const char* name, WNDPROC proc);
+
 // Failed checks of the running test so far, for summaries that count them.
 int FailuresInThisTest();
 

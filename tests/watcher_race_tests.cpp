@@ -57,12 +57,7 @@ protected:
         file = workDir + "\\page.html";
         WriteFileBytes(file, "<p>text</p>");
         // A long walk: sixty captions read before the OK is reached.
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof(wc));
-        wc.lpfnWndProc = CaptionProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = "QhTestCaption";
-        RegisterClassA(&wc);
+        RegisterTestClass("QhTestCaption", CaptionProc);
         for (int i = 0; i < 60; i++)
             CreateWindowExA(0, "QhTestCaption", ("Caption " + std::to_string(i)).c_str(), WS_CHILD,
                             0, 0, 10, 10, dialog.window, (HMENU)(INT_PTR)(100 + i),
@@ -282,12 +277,7 @@ protected:
     static DWORD WINAPI DialogThread(LPVOID parameter)
     {
         StopDuringReadTest* self = (StopDuringReadTest*)parameter;
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof(wc));
-        wc.lpfnWndProc = DialogProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = "QhGatedDialog";
-        RegisterClassA(&wc);
+        RegisterTestClass("QhGatedDialog", DialogProc);
         GatedDialog& g = self->gated;
         g.dialog = CreateWindowExA(0, "QhGatedDialog", kDialogTitle, WS_OVERLAPPEDWINDOW, 0, 0, 300,
                                    200, NULL, NULL, GetModuleHandleA(NULL), NULL);

@@ -2,7 +2,7 @@
 // block at the end of its readable pages, then one no-access page. A freed
 // block's pages are made no-access and kept reserved for a while, so that a
 // late use faults instead of reading another block; only the most recent
-// ones are kept, as a 32-bit process has 2 GB of address space.
+// ones are kept, as a 32-bit process has 2 GB of address space at most.
 #include "guard_heap.h"
 
 #include <string.h>
@@ -13,8 +13,13 @@ namespace {
 
 const DWORD kLive = 0x51486C76;  // "QHlv"
 const SIZE_T kAlign = 8;
-const int kQuarantineBlocks = 256;
-const SIZE_T kQuarantineBytes = 64 << 20;
+const SIZE_T kGranularity = 64 << 10;
+// Address space held by freed blocks, counted in whole reservations (64 KB
+// each at least): a 32-bit process under qemu-user has far less than 2 GB
+// to spare, and with 64 blocks kept the race test's own 16 MB allocation
+// found no room after 40 stops.
+const int kQuarantineBlocks = 8;
+const SIZE_T kQuarantineBytes = 8 << 20;
 
 struct Header {
     DWORD magic;
@@ -25,7 +30,7 @@ struct Header {
 
 struct Reservation {
     BYTE* base;
-    SIZE_T span;
+    SIZE_T span;  // the address space it holds
 };
 
 SRWLOCK g_lock = SRWLOCK_INIT;
@@ -85,10 +90,11 @@ Header* HeaderOf(void* block)
 
 void Quarantine(Header* header)
 {
-    Reservation freed = {header->base, header->span};
+    Reservation freed = {header->base, (header->span + kGranularity - 1) & ~(kGranularity - 1)};
+    SIZE_T span = header->span;
     header->magic = 0;
     DWORD old = 0;
-    VirtualProtect(freed.base, freed.span, PAGE_NOACCESS, &old);
+    VirtualProtect(freed.base, span, PAGE_NOACCESS, &old);
     AcquireSRWLockExclusive(&g_lock);
     while (g_held > 0 && (g_held == kQuarantineBlocks || g_heldBytes + freed.span > kQuarantineBytes)) {
         Reservation& oldest = g_quarantine[g_oldest];
