@@ -112,6 +112,9 @@ step_done
 
 step "mounting /proc, /dev and the package cache"
 as_root mount -t proc proc "$run/proc"
+# As on an installed system, binfmt_misc is mounted: scripts inside can tell
+# that 32-bit code runs emulated.
+[ -e "$binfmt/register" ] && as_root mount -t binfmt_misc binfmt_misc "$run$binfmt"
 as_root mount -t sysfs sysfs "$run/sys"
 as_root mount --rbind /dev "$run/dev"
 as_root mount --make-rslave "$run/dev"
