@@ -89,6 +89,8 @@ TEST_F(FileEditTest, AskingAThousandTimesHoldsNothing)
     Updated();
     int handles = CountHandles();
     long long heap = ProcessHeapBytesInUse();
+    if (heap < 0)
+        GTEST_SKIP() << "the process heap can't be walked here";
     int changed = 0;
     for (int i = 0; i < 1000; i++)
         changed += Updated() ? 1 : 0;
