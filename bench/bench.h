@@ -26,10 +26,27 @@ void WaitEditorsGone();
 unsigned long long EditorExitStamp(const std::string& log);
 DWORD EditorPid(const std::string& log);
 
-struct Summary {
-    double median, p99;
+// The middle value of a set of figures, with the lowest and the highest:
+// a figure is read only as far as its spread allows.
+struct Spread {
+    double median = 0, low = 0, high = 0;
 };
-Summary Summarise(std::vector<double> samples);
+Spread SpreadOf(std::vector<double> values);
+double Median(std::vector<double> values);
+double Percentile99(std::vector<double> values);
+// Splits paired samples into consecutive blocks of blockSize (the last,
+// shorter block only when there is no whole one) and applies statistic to
+// each block of each side.
+struct Blocks {
+    std::vector<double> a, b;  // one figure per block, per side
+};
+Blocks PerBlock(const std::vector<double>& a, const std::vector<double>& b, size_t blockSize,
+                double (*statistic)(std::vector<double>));
+// The per-block a / b, or a - b.
+std::vector<double> Ratios(const Blocks& blocks);
+std::vector<double> Differences(const Blocks& blocks);
+// "12.345 ms (12.001-12.900)": the median, then the lowest and the highest.
+std::string Show(const Spread& s, const char* format, const char* unit = "");
 
 void Row(const std::string& measure, const std::string& module, const std::string& floor,
          const std::string& ratio);
@@ -37,7 +54,9 @@ std::string Format(const char* format, ...);
 
 // The parts, in the order they run.
 struct SoakResult {
-    std::vector<double> latencies, floorLatencies;  // ms from the editor's exit
+    // ms from the editor's exit to the module's click and to the floor's
+    // message or click, in the cycles of each floor
+    std::vector<double> besidePosted, posted, besideWalked, walked;
     int cycles = 0, failures = 0;
 };
 void MeasureTextExchange();

@@ -1,11 +1,15 @@
 // The soak: whole edit cycles through the module, many of them with a
 // watcher stop swept across the editor's exit and the dialog walk. The
-// others measure the dismissal beside its floor: a thread of the host's own
-// that waits for the same editor and posts to the same dialog. What the
-// process holds is compared at the soak's start and its end.
+// others measure the dismissal beside two floors that race from the same
+// exit: a host thread that only waits for the editor and posts to the
+// dialog (what the contract costs), and one that also finds a twin dialog
+// by its title and walks it to its OK as the module must (what the module's
+// own code adds). What the process holds is compared at the soak's start
+// and its end.
 #include "bench.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -16,23 +20,39 @@
 // The host's edit dialogs stay up for the whole run, so that the figures are
 // the editor's and the module's, not the window system's: a plain one (an
 // instruction, OK and Cancel) and a long one with forty captions before its
-// OK. Only the one in use carries the dialog title.
+// OK. Only the one in use carries the dialog title. The twin is the plain
+// one's copy for the walking floor, answered by the same host thread as the
+// module's walk; its title has the same length as the module's.
 struct HostDialog {
     HWND window = NULL;
     bool commanded = false;
     WORD command = 0;
     FILETIME commandTime{};
-    bool floored = false;  // the floor's own message arrived
+    bool floored = false;  // the wait-and-post floor's message arrived
     FILETIME floorTime{};
 };
 
 static const UINT kFloorMessage = WM_APP + 2;
+static const char kTwinTitle[] = "Quillhaven: Under the Scrivlet twin";
+static_assert(sizeof(kTwinTitle) == sizeof("Quillhaven: Under the Scrivlet edit"), "the titles match in length");
 
 static HostDialog g_plain, g_long;
 static int g_captionReads = 0;
 
+static HWND g_twin = NULL;
+static HANDLE g_twinClicked = NULL;
+static FILETIME g_twinClickTime{};
+
 static LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (window == g_twin && window != NULL) {
+        if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+            GetSystemTimePreciseAsFileTime(&g_twinClickTime);
+            SetEvent(g_twinClicked);
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
     if (message == kFloorMessage) {
         HostDialog* d = window == g_plain.window ? &g_plain : &g_long;
         GetSystemTimePreciseAsFileTime(&d->floorTime);
@@ -57,10 +77,10 @@ static LRESULT CALLBACK CaptionProc(HWND window, UINT message, WPARAM wParam, LP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static HWND MakeDialog(int captions)
+static HWND MakeDialog(int captions, const char* title)
 {
     HINSTANCE instance = GetModuleHandleA(NULL);
-    HWND window = CreateWindowExA(0, "QhBenchDialog", "idle", WS_POPUP | WS_CAPTION | WS_VISIBLE, 100, 100, 320,
+    HWND window = CreateWindowExA(0, "QhBenchDialog", title, WS_POPUP | WS_CAPTION | WS_VISIBLE, 100, 100, 320,
                                   120, NULL, NULL, instance, NULL);
     CreateWindowExA(0, "STATIC", "Edit the text in the editor.", WS_CHILD | WS_VISIBLE, 10, 10, 300, 20, window,
                     NULL, instance, NULL);
@@ -71,6 +91,99 @@ static HWND MakeDialog(int captions)
     CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE, 160, 60, 80, 24, window, (HMENU)IDCANCEL,
                     instance, NULL);
     return window;
+}
+
+// The floors take turns, cycle by cycle, on one thread of the host's own
+// that lives for the whole soak: each cycle hands it the editor's process
+// and what to do once it has ended. (Under qemu-user, a third thread
+// waiting for the same editor beside the watcher and a floor brought the
+// emulator down within a few dozen cycles.)
+struct Floor {
+    HANDLE thread = NULL;
+    HANDLE start = NULL, done = NULL;  // auto-reset
+    HANDLE process = NULL;             // the cycle's editor; NULL ends the thread
+    HWND dialog = NULL;
+    void (*act)(HWND dialog) = NULL;
+};
+
+static Floor g_floor;
+
+static DWORD WINAPI FloorThread(LPVOID p)
+{
+    Floor* floor = (Floor*)p;
+    for (;;) {
+        WaitForSingleObject(floor->start, INFINITE);
+        if (floor->process == NULL)
+            return 0;
+        WaitForSingleObject(floor->process, INFINITE);
+        floor->act(floor->dialog);
+        SetEvent(floor->done);
+    }
+}
+
+static void Post(HWND dialog)
+{
+    PostMessageA(dialog, kFloorMessage, 0, 0);
+}
+
+static HWND NextInPreOrder(HWND dialog, HWND window)
+{
+    HWND next = GetWindow(window, GW_CHILD);
+    if (next != NULL)
+        return next;
+    for (;;) {
+        next = GetWindow(window, GW_HWNDNEXT);
+        if (next != NULL)
+            return next;
+        HWND parent = GetParent(window);
+        if (parent == NULL || parent == dialog)
+            return NULL;
+        window = parent;
+    }
+}
+
+// What the contract asks of a watcher once the editor has ended: the dialog
+// found by its title, its descendants read in pre-order up to the first
+// captioned "OK", and the click posted to that control's parent.
+static void Walk(HWND)
+{
+    HWND dialog = FindWindowA(NULL, kTwinTitle);
+    if (dialog == NULL)
+        return;
+    for (HWND window = GetWindow(dialog, GW_CHILD); window != NULL; window = NextInPreOrder(dialog, window)) {
+        char text[32];
+        text[0] = '\0';
+        GetWindowTextA(window, text, 30);
+        if (lstrcmpA(text, "OK") == 0) {
+            WORD id = LOWORD(GetWindowLongA(window, GWL_ID));
+            PostMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)window);
+            return;
+        }
+    }
+}
+
+static bool StartFloor(Floor* floor)
+{
+    floor->start = CreateEventA(NULL, FALSE, FALSE, NULL);
+    floor->done = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (floor->start != NULL && floor->done != NULL)
+        floor->thread = CreateThread(NULL, 0, FloorThread, floor, 0, NULL);
+    return floor->thread != NULL;
+}
+
+static void EndFloor(Floor* floor)
+{
+    if (floor->thread != NULL) {
+        floor->process = NULL;
+        SetEvent(floor->start);
+        WaitForSingleObject(floor->thread, INFINITE);
+        CloseHandle(floor->thread);
+    }
+    if (floor->start != NULL)
+        CloseHandle(floor->start);
+    if (floor->done != NULL)
+        CloseHandle(floor->done);
+    *floor = Floor();
 }
 
 static void MakeDialogs()
@@ -86,8 +199,14 @@ static void MakeDialogs()
     wc.lpfnWndProc = CaptionProc;
     wc.lpszClassName = "QhBenchCaption";
     RegisterClassA(&wc);
-    g_plain.window = MakeDialog(0);
-    g_long.window = MakeDialog(40);
+    g_plain.window = MakeDialog(0, "idle");
+    g_long.window = MakeDialog(40, "idle");
+    g_twin = MakeDialog(0, kTwinTitle);
+    g_twinClicked = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (g_twinClicked == NULL || !StartFloor(&g_floor)) {
+        fprintf(stderr, "soak: the floor's thread could not be started\n");
+        exit(1);
+    }
     PumpFor(50);
 }
 
@@ -125,14 +244,6 @@ static double Since(const FILETIME& when, unsigned long long exit)
     return ((double)Stamp(when) - (double)exit) / 10000.0;
 }
 
-static DWORD WINAPI FloorWaiter(LPVOID p)
-{
-    HANDLE* pair = (HANDLE*)p;  // the editor, and the dialog
-    WaitForSingleObject(pair[0], INFINITE);
-    PostMessageA((HWND)pair[1], kFloorMessage, 0, 0);
-    return 0;
-}
-
 struct Holdings {
     int handles, threads, gdi;
     long long heap;
@@ -149,30 +260,34 @@ struct Cycle {
     int n = 0;
     bool stop = false;
     double delayMs = 0;
+    bool walking = false;  // which floor races the module
     double latency = -1, floorLatency = -1;
     StopOutcome outcome = kNoStop;
     bool failed = false;
 };
 
-// A cycle without a stop: the module's click and the floor's message race
-// from the same exit to the same dialog.
+// A cycle without a stop: the module's click and a floor race from the
+// same exit, the module to its dialog, the wait-and-post floor to the same
+// dialog and the walking floor to the twin.
 static void DismissBesideFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go)
 {
-    HANDLE pair[2] = {process, (HANDLE)dialog->window};
-    HANDLE waiter = CreateThread(NULL, 0, FloorWaiter, pair, 0, NULL);
+    ResetEvent(g_twinClicked);
+    g_floor.process = process;
+    g_floor.dialog = dialog->window;
+    g_floor.act = c->walking ? Walk : Post;
+    SetEvent(g_floor.start);
     SetEvent(go);
-    if (waiter == NULL) {
+    if (!WaitFor(&dialog->commanded) || (c->walking ? !WaitPumping(g_twinClicked) : !WaitFor(&dialog->floored)))
         c->failed = true;
-        return;
+    // A floor that has not finished would act on the next cycle's editor.
+    if (!WaitPumping(g_floor.done)) {
+        fprintf(stderr, "soak: the floor did not finish; the figures stop here\n");
+        exit(1);
     }
-    if (!WaitFor(&dialog->commanded) || !WaitFor(&dialog->floored))
-        c->failed = true;
-    WaitForSingleObject(waiter, INFINITE);
-    CloseHandle(waiter);
-    unsigned long long exit = EditorExitStamp(log);
-    if (exit != 0 && dialog->command == IDOK && dialog->floored) {
-        c->latency = Since(dialog->commandTime, exit);
-        c->floorLatency = Since(dialog->floorTime, exit);
+    unsigned long long exited = EditorExitStamp(log);
+    if (!c->failed && exited != 0 && dialog->command == IDOK) {
+        c->latency = Since(dialog->commandTime, exited);
+        c->floorLatency = Since(c->walking ? g_twinClickTime : dialog->floorTime, exited);
     }
 }
 
@@ -265,7 +380,7 @@ SoakResult Soak(int cycles, int stops)
             WaitFor(&dialog->commanded) && EditorExitStamp(log) != 0)
             walks.push_back(Since(dialog->commandTime, EditorExitStamp(log)));
     }
-    double walkMs = walks.empty() ? 5 : Summarise(walks).median;
+    double walkMs = walks.empty() ? 5 : Median(walks);
 
     // The cycles that carry a stop are spread evenly among the others.
     int total = cycles + stops;
@@ -277,6 +392,7 @@ SoakResult Soak(int cycles, int stops)
         c.n = i;
         c.stop = (long long)(i + 1) * stops / total > (long long)i * stops / total;
         c.delayMs = walkMs * 1.5 * ((i * 37) % 100) / 100.0;
+        c.walking = result.cycles % 2 == 1;
         OneCycle(&c);
         if (c.stop) {
             made++;
@@ -284,9 +400,12 @@ SoakResult Soak(int cycles, int stops)
             stopFailures += c.failed ? 1 : 0;
         } else {
             result.cycles++;
-            if (c.latency >= 0) {
-                result.latencies.push_back(c.latency);
-                result.floorLatencies.push_back(c.floorLatency);
+            if (c.latency >= 0 && c.walking) {
+                result.besideWalked.push_back(c.latency);
+                result.walked.push_back(c.floorLatency);
+            } else if (c.latency >= 0) {
+                result.besidePosted.push_back(c.latency);
+                result.posted.push_back(c.floorLatency);
             }
         }
         result.failures += c.failed ? 1 : 0;
@@ -302,6 +421,7 @@ SoakResult Soak(int cycles, int stops)
     }
     g_host.exit();
     end = Take();
+    EndFloor(&g_floor);
     double took = (NowMs() - began) / 1000.0;
     static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT", "QH_EDITOR_READY",
                                    "QH_EDITOR_GO"};

@@ -105,12 +105,72 @@ DWORD EditorPid(const std::string& log)
     return strtoul(LogValue(log, "pid").c_str(), NULL, 10);
 }
 
-Summary Summarise(std::vector<double> v)
+double Median(std::vector<double> v)
 {
-    std::sort(v.begin(), v.end());
     if (v.empty())
-        return {0, 0};
-    return {v[v.size() / 2], v[std::min(v.size() - 1, (size_t)(v.size() * 0.99))]};
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+double Percentile99(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    // nearest rank: the smallest value that at least 99% of them don't exceed
+    size_t rank = (v.size() * 99 + 99) / 100;
+    return v[std::max<size_t>(rank, 1) - 1];
+}
+
+Spread SpreadOf(std::vector<double> v)
+{
+    Spread s;
+    if (v.empty())
+        return s;
+    s.median = Median(v);
+    s.low = *std::min_element(v.begin(), v.end());
+    s.high = *std::max_element(v.begin(), v.end());
+    return s;
+}
+
+Blocks PerBlock(const std::vector<double>& a, const std::vector<double>& b, size_t blockSize,
+                double (*statistic)(std::vector<double>))
+{
+    Blocks blocks;
+    size_t n = std::min(a.size(), b.size());
+    size_t whole = n / blockSize;
+    if (whole == 0 && n > 0) {
+        blocks.a.push_back(statistic(std::vector<double>(a.begin(), a.begin() + n)));
+        blocks.b.push_back(statistic(std::vector<double>(b.begin(), b.begin() + n)));
+    }
+    for (size_t i = 0; i < whole; i++) {
+        blocks.a.push_back(statistic(std::vector<double>(a.begin() + i * blockSize, a.begin() + (i + 1) * blockSize)));
+        blocks.b.push_back(statistic(std::vector<double>(b.begin() + i * blockSize, b.begin() + (i + 1) * blockSize)));
+    }
+    return blocks;
+}
+
+std::vector<double> Ratios(const Blocks& blocks)
+{
+    std::vector<double> r;
+    for (size_t i = 0; i < blocks.a.size(); i++)
+        r.push_back(blocks.b[i] > 0 ? blocks.a[i] / blocks.b[i] : 0);
+    return r;
+}
+
+std::vector<double> Differences(const Blocks& blocks)
+{
+    std::vector<double> d;
+    for (size_t i = 0; i < blocks.a.size(); i++)
+        d.push_back(blocks.a[i] - blocks.b[i]);
+    return d;
+}
+
+std::string Show(const Spread& s, const char* format, const char* unit)
+{
+    std::string median = Format(format, s.median), low = Format(format, s.low), high = Format(format, s.high);
+    return median + unit + " (" + low + " to " + high + ")";
 }
 
 std::string Format(const char* format, ...)
@@ -131,21 +191,37 @@ void Row(const std::string& measure, const std::string& module, const std::strin
 
 // Times three ways of doing the same work in turn, round after round, so
 // that a drift of the machine touches all three alike; each callable answers
-// the milliseconds of its own timed part. Answers the three medians.
-struct Medians {
-    double module, plain, inlined;
+// the milliseconds of its own timed part.
+struct Samples {
+    std::vector<double> module, plain, inlined;
 };
 
 template <typename A, typename B, typename C>
-static Medians Interleaved(int rounds, A module, B plain, C inlined)
+static Samples Interleaved(int rounds, A module, B plain, C inlined)
 {
-    std::vector<double> a, b, c;
+    Samples s;
     for (int i = 0; i < rounds; i++) {
-        a.push_back(module());
-        b.push_back(plain());
-        c.push_back(inlined());
+        s.module.push_back(module());
+        s.plain.push_back(plain());
+        s.inlined.push_back(inlined());
     }
-    return {Summarise(a).median, Summarise(b).median, Summarise(c).median};
+    return s;
+}
+
+// The rounds fall into kTextBlocks blocks in their order; each side shows
+// the median of its block medians with the lowest and the highest, and the
+// ratio the same of the per-block floor / module.
+static const int kTextBlocks = 5;
+
+static void TimeRows(const std::string& beside, const std::string& inlineMeasure, const Samples& s)
+{
+    size_t blockSize = std::max<size_t>(1, s.module.size() / kTextBlocks);
+    Blocks plain = PerBlock(s.plain, s.module, blockSize, Median);
+    Blocks inlined = PerBlock(s.inlined, s.module, blockSize, Median);
+    Row(beside, Show(SpreadOf(plain.b), "%.3f", " ms"), Show(SpreadOf(plain.a), "%.3f", " ms"),
+        Show(SpreadOf(Ratios(plain)), "%.2f"));
+    Row(inlineMeasure, Show(SpreadOf(inlined.b), "%.3f", " ms"), Show(SpreadOf(inlined.a), "%.3f", " ms"),
+        Show(SpreadOf(Ratios(inlined)), "%.2f"));
 }
 
 template <typename F>
@@ -228,7 +304,7 @@ void MeasureTextExchange()
     const struct {
         size_t size;
         int startRepeats, getRepeats;
-    } runs[] = {{1 << 10, 200, 500}, {1 << 20, 40, 100}, {16 << 20, 8, 10}, {64 << 20, 5, 5}};
+    } runs[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 10, 20}, {64 << 20, 5, 5}};
     std::string dir = g_temp.substr(0, g_temp.size() - 1);
     std::string plainFile = g_temp + "bench-plain.html";
     for (const auto& r : runs) {
@@ -243,7 +319,7 @@ void MeasureTextExchange()
             for (size_t i = 0; i < r.size; i += 61)
                 text[i] = '\n';
             // Each launched editor is waited for outside the timed part.
-            Medians m = Interleaved(
+            Samples m = Interleaved(
                 r.startRepeats,
                 [&] {
                     double ms = Timed([&] { CallDirect("startEdit", &args); });
@@ -267,10 +343,8 @@ void MeasureTextExchange()
                     }
                     return ms;
                 });
-            Row(Format("startEdit %s, median of %d: beside a plain write", label.c_str(), r.startRepeats),
-                Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
-            Row(Format("startEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
-                Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
+            TimeRows(Format("startEdit %s, %d calls: beside a plain write", label.c_str(), r.startRepeats),
+                     Format("startEdit %s: beside the same calls inline", label.c_str()), m);
 
             std::vector<HostArg> none(1);
             ResetMeteredPeak();
@@ -293,11 +367,9 @@ void MeasureTextExchange()
                 [&] { return Timed([&] { GetEditInline(dir); }); });
             g_host.copyStrings = true;
             HeapFree(GetProcessHeap(), 0, buffer);
-            Row(Format("getEdit %s, median of %d: beside a plain read%s", label.c_str(), r.getRepeats,
-                       d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
-                Format("%.3f ms", m.module), Format("%.3f ms", m.plain), Format("%.2f", m.plain / m.module));
-            Row(Format("getEdit %s: beside the same calls inline", label.c_str()), Format("%.3f ms", m.module),
-                Format("%.3f ms", m.inlined), Format("%.2f", m.inlined / m.module));
+            TimeRows(Format("getEdit %s, %d calls: beside a plain read%s", label.c_str(), r.getRepeats,
+                            d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
+                     Format("getEdit %s: beside the same calls inline", label.c_str()), m);
             Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
                 Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
             Call("endEdit");
@@ -314,74 +386,170 @@ void MeasureTextExchange()
     }
 }
 
-// Calls per second of two ways of doing the same work, in alternating slices
-// of 50 ms so that a drift of the machine touches both alike.
+// Calls per second of a handler and of its floor, in pairs of alternating
+// slices of at least kSliceMs each, so that a drift of the machine, or the
+// wineserver saving the registry, touches both alike; the first of a pair
+// alternates too. The ratio is taken pair by pair: module / floor.
+static const int kSlicePairs = 10;
+static const double kSliceMs = 200;
+
 struct Rates {
-    double module, floor;
+    std::vector<double> module, floor, ratios;
 };
 
 template <typename A, typename B>
-static Rates RatesOf(A module, B floor, int slices = 10)
+static Rates RatesOf(A module, B floor)
 {
-    double time[2] = {0, 0};
-    long long calls[2] = {0, 0};
-    for (int slice = 0; slice < 2 * slices; slice++) {
-        int which = slice % 2;
-        double start = NowMs();
-        while (NowMs() - start < 50) {
-            for (int i = 0; i < 20; i++)
-                which == 0 ? module() : floor();
-            calls[which] += 20;
+    Rates rates;
+    for (int pair = 0; pair < kSlicePairs; pair++) {
+        double rate[2];
+        for (int half = 0; half < 2; half++) {
+            int which = (pair + half) % 2;
+            long long calls = 0;
+            double start = NowMs(), took;
+            do {
+                for (int i = 0; i < 20; i++)
+                    which == 0 ? module() : floor();
+                calls += 20;
+            } while ((took = NowMs() - start) < kSliceMs);
+            rate[which] = calls * 1000.0 / took;
         }
-        time[which] += NowMs() - start;
+        rates.module.push_back(rate[0]);
+        rates.floor.push_back(rate[1]);
+        rates.ratios.push_back(rate[0] / rate[1]);
     }
-    return {calls[0] * 1000.0 / time[0], calls[1] * 1000.0 / time[1]};
+    return rates;
 }
 
-// The rates call the handlers on argument arrays made once, so that the
-// host's own bookkeeping isn't counted against the module.
+// Each floor is shaped as a handler and makes the calls the handler must
+// make: its argument taken from the host and its answer given back, the
+// fixed property names compared before a setting is looked up, the file's
+// time read from its directory entry.
+static std::string g_floorPath;
+static FILETIME g_floorSaved;
+static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
+
+static int __cdecl UpdatedFloor(void*, JSAArg*, JSAResult result)
+{
+    FILETIME now = {0, 0};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(g_floorPath.c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        now = entry.ftLastWriteTime;
+        FindClose(search);
+    }
+    return g_host.table.ReturnBool(&g_host.table, CompareFileTime(&now, &g_floorSaved) != 0, result);
+}
+
+static int __cdecl GetFloor(void*, JSAArg* args, JSAResult result)
+{
+    static const char* fixed[] = {"dialogtitle", "versionstring", "abouturl"};
+    const char* name = g_host.table.GetArgString(&g_host.table, args[0]);
+    for (const char* f : fixed) {
+        if (lstrcmpiA(name, f) == 0)
+            return g_host.table.ReturnString(&g_host.table, f, result);
+    }
+    HKEY key;
+    DWORD value = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof(value), type;
+        RegQueryValueExA(key, name, NULL, &type, (BYTE*)&value, &size);
+        RegCloseKey(key);
+    }
+    return g_host.table.ReturnInt(&g_host.table, (int)value, result);
+}
+
+static int __cdecl SetFloor(void*, JSAArg* args, JSAResult)
+{
+    const char* name = g_host.table.GetArgString(&g_host.table, args[0]);
+    DWORD value = (DWORD)g_host.table.GetArgInt(&g_host.table, args[1]);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
+                        &key, NULL) == ERROR_SUCCESS) {
+        RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+        RegCloseKey(key);
+    }
+    return 0;
+}
+
+// The handlers and their floors are called alike: on argument arrays made
+// once, through a function pointer found once, so that the host's own
+// bookkeeping isn't counted against either.
+static Rates RatesOf(const char* name, JSAHandler floor, std::vector<HostArg>* args)
+{
+    std::vector<JSAArg> refs;
+    for (HostArg& arg : *args)
+        refs.push_back(&arg);
+    JSAHandler handler = FindHandler(&g_host, name);
+    g_host.copyStrings = false;
+    Delivery d;
+    Rates rates = RatesOf([&] { handler(NULL, refs.data(), &d); }, [&] { floor(NULL, refs.data(), &d); });
+    g_host.copyStrings = true;
+    return rates;
+}
+
 void MeasureRates()
 {
-    std::string page = g_temp + "bench-page.html";
+    // "updated" reads an edited file's time, as after a startEdit.
+    std::string dir = g_temp.substr(0, g_temp.size() - 1);
+    Call("startEdit", {StringArg(dir), StringArg("<p>rates</p>")});
+    WaitEditorsGone();
+    g_floorPath = g_temp + "QuillhavenTemp.html";
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(g_floorPath.c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        g_floorSaved = entry.ftLastWriteTime;
+        FindClose(search);
+    }
     std::vector<HostArg> none(1), getArgs(1), setArgs(2);
     getArgs[0].text = "benchvalue";
     setArgs[0].text = "benchvalue";
     setArgs[1].number = 9;
-    Rates updated = RatesOf([&] { CallDirect("updated", &none); },
-                            [&] {
-                                WIN32_FIND_DATAA e;
-                                HANDLE h = FindFirstFileA(page.c_str(), &e);
-                                if (h != INVALID_HANDLE_VALUE)
-                                    FindClose(h);
-                            });
+    Rates updated = RatesOf("updated", UpdatedFloor, &none);
+    Call("endEdit");
     Call("set", {StringArg("benchvalue"), IntArg(7)});
-    static const char kKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
-    Rates get = RatesOf([&] { CallDirect("get", &getArgs); },
-                        [] {
-                            HKEY k;
-                            if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &k) == 0) {
-                                DWORD v, size = 4, type;
-                                RegQueryValueExA(k, "benchvalue", NULL, &type, (BYTE*)&v, &size);
-                                RegCloseKey(k);
-                            }
-                        });
-    Rates set = RatesOf([&] { CallDirect("set", &setArgs); },
-                        [] {
-                            HKEY k;
-                            if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k,
-                                                NULL) == 0) {
-                                DWORD v = 9;
-                                RegSetValueExA(k, "benchvalue", 0, REG_DWORD, (const BYTE*)&v, 4);
-                                RegCloseKey(k);
-                            }
-                        });
+    Rates get = RatesOf("get", GetFloor, &getArgs);
+    Rates set = RatesOf("set", SetFloor, &setArgs);
     const struct {
         const char* measure;
-        Rates rates;
-    } rows[] = {{"updated", updated}, {"get of a setting", get}, {"set of a setting", set}};
+        Rates* rates;
+    } rows[] = {{"updated, calls per second", &updated},
+                {"get of a setting, calls per second", &get},
+                {"set of a setting, calls per second", &set}};
     for (const auto& row : rows)
-        Row(row.measure, Format("%.0f /s", row.rates.module), Format("%.0f /s", row.rates.floor),
-            Format("%.2f", row.rates.module / row.rates.floor));
+        Row(Format("%s, %d pairs of %.0f ms slices", row.measure, kSlicePairs, kSliceMs),
+            Show(SpreadOf(row.rates->module), "%.0f", " /s"), Show(SpreadOf(row.rates->floor), "%.0f", " /s"),
+            Show(SpreadOf(row.rates->ratios), "%.2f"));
+}
+
+// The dismissal in blocks of kBlock launches, half of them beside each
+// floor: each side shows the median of its block figures with the lowest
+// and the highest block, and the difference the same of the per-block
+// differences.
+static const size_t kBlock = 200;
+
+static void DismissalRows(const SoakResult& soak)
+{
+    const struct {
+        const char* name;
+        double (*statistic)(std::vector<double>);
+    } figures[] = {{"median", Median}, {"99th percentile", Percentile99}};
+    const struct {
+        const char* floor;
+        const std::vector<double>* module;
+        const std::vector<double>* samples;
+    } floors[] = {{"the wait-and-post floor", &soak.besidePosted, &soak.posted},
+                  {"the walking floor", &soak.besideWalked, &soak.walked}};
+    for (const auto& figure : figures) {
+        for (const auto& floor : floors) {
+            size_t half = std::min(kBlock / 2, floor.module->size());
+            Blocks b = PerBlock(*floor.module, *floor.samples, kBlock / 2, figure.statistic);
+            Row(Format("dismissal %s, %zu block%s of %zu launches: beside %s", figure.name, b.a.size(),
+                       b.a.size() == 1 ? "" : "s", 2 * half, floor.floor),
+                Show(SpreadOf(b.a), "%.2f", " ms"), Show(SpreadOf(b.b), "%.2f", " ms"),
+                Show(SpreadOf(Differences(b)), "%+.2f", " ms"));
+        }
+    }
 }
 
 int main(int argc, char** argv)
@@ -392,7 +560,7 @@ int main(int argc, char** argv)
         return 2;
     }
     int cycles = argc > 3 ? atoi(argv[3]) : 1000;
-    int stops = argc > 4 ? atoi(argv[4]) : 2000;
+    int stops = argc > 4 ? atoi(argv[4]) : 300;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     g_temp = std::string(temp) + "qh-bench\\";
@@ -406,19 +574,13 @@ int main(int argc, char** argv)
     g_host.entry(&g_host.table);
     if (!MeterModuleHeap(g_host.module))
         fprintf(stderr, "qh_bench: the module imports no heap functions by name; its heap reads 0\n");
-    HANDLE page = CreateFileA((g_temp + "bench-page.html").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    CloseHandle(page);
 
-    printf("| measure | module | floor | ratio |\n|---|---|---|---|\n");
+    printf("| measure | module | floor | module beside floor |\n|---|---|---|---|\n");
     double began = NowMs();
     MeasureTextExchange();
     MeasureRates();
     SoakResult soak = Soak(cycles, stops);
-    Summary pm = Summarise(soak.latencies), pf = Summarise(soak.floorLatencies);
-    Row(Format("dismissal latency, median of %zu launches", soak.latencies.size()),
-        Format("%.2f ms", pm.median), Format("%.2f ms", pf.median), Format("%+.2f ms", pm.median - pf.median));
-    Row("dismissal latency, 99th percentile", Format("%.2f ms", pm.p99), Format("%.2f ms", pf.p99),
-        Format("%+.2f ms", pm.p99 - pf.p99));
+    DismissalRows(soak);
     printf("\nwhole run: %.0f s\n", (NowMs() - began) / 1000);
 
     g_host.exit();

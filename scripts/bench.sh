@@ -2,10 +2,15 @@
 # Runs the benchmark: each figure of the module beside a floor measured in the
 # same run (the same work done directly by a host). Not part of the tests.
 #   scripts/bench.sh [CYCLES [STOPS]]
+#   scripts/bench.sh --long
 # The soak runs CYCLES whole edit cycles that measure the dismissal beside
-# its floor (default 1000) and STOPS more whole cycles that each carry a
-# watcher stop (default 2000).
+# its floors, in blocks of 200 (default 1000), and STOPS more whole cycles
+# that each carry a watcher stop (default 300). --long is the long soak:
+# 10,000 whole cycles, half of them with a stop.
 set -euo pipefail
+if [ "${1:-}" = --long ]; then
+    set -- 5000 5000
+fi
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
@@ -33,5 +38,5 @@ else
     echo "32-bit code runs natively here"
 fi
 "$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" \
-    'C:\qh-bench-editor' "${1:-1000}" "${2:-2000}" 2>&1 |
+    'C:\qh-bench-editor' "${1:-1000}" "${2:-300}" 2>&1 |
     grep --line-buffered -v '^qemu:' | tr -d '\r'
