@@ -86,32 +86,23 @@ static HWND MakeDialog(int captions, const char* title)
     return window;
 }
 
-// The floors take turns, cycle by cycle, on one thread of the host's own
-// that lives for the whole soak: each cycle hands it the editor's process
-// and what to do once it has ended. (Under qemu-user, a third thread
-// waiting for the same editor beside the watcher and a floor brought the
-// emulator down within a few dozen cycles.)
-struct Floor {
-    HANDLE thread = NULL;
-    HANDLE start = NULL, done = NULL;  // auto-reset
-    HANDLE process = NULL;             // the cycle's editor; NULL ends the thread
-    HWND dialog = NULL;
-    void (*act)(HWND dialog) = NULL;
+// The floors take turns, cycle by cycle, each on a thread of the host's own
+// started for the cycle, as the module starts its watcher. (Under qemu-user
+// a third thread waiting for the same editor beside the watcher and a
+// floor brought the emulator down within a few dozen cycles, and a floor
+// thread kept for the whole soak now and then never saw its next start.)
+struct FloorJob {
+    HANDLE process;  // the cycle's editor
+    HWND dialog;
+    void (*act)(HWND dialog);
 };
-
-static Floor g_floor;
 
 static DWORD WINAPI FloorThread(LPVOID p)
 {
-    Floor* floor = (Floor*)p;
-    for (;;) {
-        WaitForSingleObject(floor->start, INFINITE);
-        if (floor->process == NULL)
-            return 0;
-        WaitForSingleObject(floor->process, INFINITE);
-        floor->act(floor->dialog);
-        SetEvent(floor->done);
-    }
+    FloorJob* job = (FloorJob*)p;
+    WaitForSingleObject(job->process, INFINITE);
+    job->act(job->dialog);
+    return 0;
 }
 
 static void Post(HWND dialog)
@@ -155,30 +146,6 @@ static void Walk(HWND)
     }
 }
 
-static bool StartFloor(Floor* floor)
-{
-    floor->start = CreateEventA(NULL, FALSE, FALSE, NULL);
-    floor->done = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (floor->start != NULL && floor->done != NULL)
-        floor->thread = CreateThread(NULL, 0, FloorThread, floor, 0, NULL);
-    return floor->thread != NULL;
-}
-
-static void EndFloor(Floor* floor)
-{
-    if (floor->thread != NULL) {
-        floor->process = NULL;
-        SetEvent(floor->start);
-        WaitForSingleObject(floor->thread, INFINITE);
-        CloseHandle(floor->thread);
-    }
-    if (floor->start != NULL)
-        CloseHandle(floor->start);
-    if (floor->done != NULL)
-        CloseHandle(floor->done);
-    *floor = Floor();
-}
-
 static void MakeDialogs()
 {
     if (g_plain.window != NULL)
@@ -195,10 +162,6 @@ static void MakeDialogs()
     g_plain.window = MakeDialog(0, "idle");
     g_long.window = MakeDialog(40, "idle");
     g_twin.window = MakeDialog(0, kTwinTitle);
-    if (!StartFloor(&g_floor)) {
-        fprintf(stderr, "soak: the floor's thread could not be started\n");
-        exit(1);
-    }
     PumpFor(50);
 }
 
@@ -270,25 +233,25 @@ struct Cycle {
 static void DismissBesideFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go)
 {
     Reset(&g_twin);
-    g_floor.process = process;
-    g_floor.dialog = dialog->window;
-    g_floor.act = c->walking ? Walk : Post;
-    SetEvent(g_floor.start);
+    FloorJob job = {process, dialog->window, c->walking ? Walk : Post};
+    HANDLE floor = CreateThread(NULL, 0, FloorThread, &job, 0, NULL);
     SetEvent(go);
-    if (!WaitFor(&dialog->commanded) || !WaitFor(c->walking ? &g_twin.commanded : &dialog->floored))
+    if (floor == NULL || !WaitFor(&dialog->commanded) ||
+        !WaitFor(c->walking ? &g_twin.commanded : &dialog->floored))
         c->failed = true;
     // The floor waits for the editor: one that never ends (under qemu-user
     // Wine now and then loses a process) is ended here, and the cycle has
-    // failed. A floor that has not finished would act on the next cycle's
-    // editor.
-    if (!WaitPumping(g_floor.done)) {
+    // failed. The floor must be gone before its job goes out of scope.
+    if (floor != NULL && !WaitPumping(floor)) {
         c->failed = c->lost = true;
         TerminateProcess(process, 1);
-        if (!WaitPumping(g_floor.done)) {
-            fprintf(stderr, "soak: the floor did not finish; the figures stop here\n");
+        if (!WaitPumping(floor)) {
+            fprintf(stderr, "soak: cycle %d: the floor's thread did not end; the figures stop here\n", c->n);
             exit(1);
         }
     }
+    if (floor != NULL)
+        CloseHandle(floor);
     unsigned long long exited = EditorExitStamp(log);
     if (!c->failed && exited != 0 && dialog->command == IDOK) {
         c->latency = Since(dialog->commandTime, exited);
@@ -427,7 +390,6 @@ SoakResult Soak(int cycles, int stops)
     }
     g_host.exit();
     end = Take();
-    EndFloor(&g_floor);
     double took = (NowMs() - began) / 1000.0;
     static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT", "QH_EDITOR_READY",
                                    "QH_EDITOR_GO"};
