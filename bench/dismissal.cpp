@@ -384,9 +384,15 @@ SoakResult Soak(int cycles, int stops)
             g_host.exit();
             start = Take();
         }
-        if ((i + 1) % 500 == 0)
-            fprintf(stderr, "soak: %d of %d cycles in %.0f s, %d failures\n", i + 1, total, (NowMs() - began) / 1000,
-                    result.failures);
+        if ((i + 1) % 500 == 0 && i > 20) {
+            g_host.exit();
+            Holdings now = Take();
+            fprintf(stderr,
+                    "soak: %d of %d cycles in %.0f s, %d failures; open handles %d, threads %d, GDI objects %d, "
+                    "the module's heap bytes %lld (at the start %d, %d, %d, %lld)\n",
+                    i + 1, total, (NowMs() - began) / 1000, result.failures, now.handles, now.threads, now.gdi,
+                    now.heap, start.handles, start.threads, start.gdi, start.heap);
+        }
     }
     g_host.exit();
     end = Take();
