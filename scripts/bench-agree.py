@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Reads two tables printed by scripts/bench.sh and says, row by row, whether
-they agree within their printed spread: a figure printed as
+they agree within their printed spread. A figure printed as
 "MEDIAN (LOW to HIGH)" agrees when each run's median lies within the other
-run's lowest and highest. Figures printed without a spread are compared as
-they stand.
+run's lowest and highest, widened by half a unit of the last printed digit.
+A row is judged by what it compares, the module beside its floor (its last
+column); its module and floor figures move with the machine's own speed
+between runs, and are reported apart.
   scripts/bench-agree.py RUN1 RUN2"""
 import re
 import sys
@@ -26,12 +28,21 @@ def shape(measure):
     return re.sub(r"[0-9.]+ ms", "# ms", measure)
 
 
-def agree(a, b):
-    ma, mb = SPREAD.search(a), SPREAD.search(b)
-    if not ma or not mb:
+def figure(cell):
+    m = SPREAD.search(cell)
+    if not m:
         return None
-    (x, xl, xh), (y, yl, yh) = (map(float, ma.groups()), map(float, mb.groups()))
-    return yl <= x <= yh and xl <= y <= xh
+    decimals = len(m.group(1).split(".")[1]) if "." in m.group(1) else 0
+    half = 0.5 * 10 ** -decimals
+    median, low, high = map(float, m.groups())
+    return median, low - half, high + half
+
+
+def agree(a, b):
+    x, y = figure(a), figure(b)
+    if x is None or y is None:
+        return None
+    return y[1] <= x[0] <= y[2] and x[1] <= y[0] <= x[2]
 
 
 def main():
@@ -40,17 +51,19 @@ def main():
     first, second = rows(sys.argv[1]), rows(sys.argv[2])
     if [shape(r[0]) for r in first] != [shape(r[0]) for r in second]:
         sys.exit("the two tables do not have the same rows")
-    failed = 0
+    judged = differ = moved = 0
     for (measure, *cells), (_, *other) in zip(first, second):
-        verdicts = [agree(a, b) for a, b in zip(cells, other)]
-        if all(v is None for v in verdicts):
+        verdict = agree(cells[2], other[2])
+        if verdict is None:
             continue
-        bad = [i for i, v in enumerate(verdicts) if v is False]
-        word = "agree" if not bad else "DIFFER in " + ", ".join(["module", "floor", "beside"][i] for i in bad)
-        failed += 1 if bad else 0
-        print(f"{word}: {measure}")
-    print(f"{failed} row(s) differ")
-    return 1 if failed else 0
+        judged += 1
+        differ += 0 if verdict else 1
+        sides = [name for name, a, b in zip(["module", "floor"], cells, other) if agree(a, b) is False]
+        moved += 1 if sides else 0
+        note = f" (the {' and the '.join(sides)} moved)" if sides else ""
+        print(f"{'agree' if verdict else 'DIFFER'}: {measure}{note}")
+    print(f"{judged - differ} of {judged} rows agree; in {moved} of them the module's or the floor's own figure moved")
+    return 1 if differ else 0
 
 
 if __name__ == "__main__":
