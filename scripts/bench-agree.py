@@ -7,6 +7,7 @@ A row is judged by what it compares, the module beside its floor (its last
 column); its module and floor figures move with the machine's own speed
 between runs, and are reported apart.
   scripts/bench-agree.py RUN1 RUN2"""
+import difflib
 import re
 import sys
 
@@ -49,10 +50,19 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     first, second = rows(sys.argv[1]), rows(sys.argv[2])
-    if [shape(r[0]) for r in first] != [shape(r[0]) for r in second]:
-        sys.exit("the two tables do not have the same rows")
+    # A run may lack rows the other has (a text size whose copies did not fit).
+    pairs = []
+    matcher = difflib.SequenceMatcher(None, [shape(r[0]) for r in first], [shape(r[0]) for r in second], False)
+    for tag, i1, i2, j1, j2 in matcher.get_opcodes():
+        if tag == "equal":
+            pairs += zip(first[i1:i2], second[j1:j2])
+            continue
+        for r in first[i1:i2]:
+            print(f"only in the first run: {r[0]}")
+        for r in second[j1:j2]:
+            print(f"only in the second run: {r[0]}")
     judged = differ = moved = 0
-    for (measure, *cells), (_, *other) in zip(first, second):
+    for (measure, *cells), (_, *other) in pairs:
         verdict = agree(cells[2], other[2])
         if verdict is None:
             continue
