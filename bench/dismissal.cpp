@@ -90,7 +90,8 @@ static HWND MakeDialog(int captions, const char* title)
 // started for the cycle, as the module starts its watcher. (Under qemu-user
 // a third thread waiting for the same editor beside the watcher and a
 // floor brought the emulator down within a few dozen cycles, and a floor
-// thread kept for the whole soak now and then never saw its next start.)
+// thread kept for the whole soak now and then finished a cycle's work
+// without its signal ever being seen.)
 struct FloorJob {
     HANDLE process;  // the cycle's editor
     HWND dialog;
@@ -165,7 +166,7 @@ static void MakeDialogs()
     PumpFor(50);
 }
 
-// The dialog in use for the next edit: titled, and nothing commanded yet.
+// Nothing commanded yet, no floor arrived.
 static HostDialog* Reset(HostDialog* dialog)
 {
     dialog->commanded = false;
@@ -175,6 +176,7 @@ static HostDialog* Reset(HostDialog* dialog)
     return dialog;
 }
 
+// The dialog in use for the next edit: titled, and reset.
 static HostDialog* Show(HostDialog* dialog)
 {
     HostDialog* other = dialog == &g_plain ? &g_long : &g_plain;
