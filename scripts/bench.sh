@@ -39,4 +39,4 @@ else
 fi
 "$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" \
     'C:\qh-bench-editor' "${1:-1000}" "${2:-300}" 2>&1 |
-    grep --line-buffered -v '^qemu:' | tr -d '\r'
+    grep --line-buffered -v '^qemu:' | stdbuf -oL tr -d '\r'
