@@ -59,6 +59,10 @@ struct SoakResult {
     std::vector<double> besidePosted, posted, besideWalked, walked;
     int cycles = 0, failures = 0;
 };
-void MeasureTextExchange();
+// Measures the text exchange in blocks, each by this program started again
+// as "qh_bench PLUGIN.dll EDITOR_DIR --text-block OUT"; MeasureTextBlock is
+// that run, writing its figures to OUT.
+void MeasureTextExchange(const std::string& plugin);
+int MeasureTextBlock(const std::string& outPath);
 void MeasureRates();
 SoakResult Soak(int cycles, int stops);

@@ -1,6 +1,8 @@
 // Measures the module against floors taken in the same run: the same work
 // done directly by a host, without the module.
 //   qh_bench PLUGIN.dll EDITOR_DIR [CYCLES [STOPS]]
+//   qh_bench PLUGIN.dll EDITOR_DIR --text-block OUT   (one block of the text
+//   exchange, started by the run itself)
 // EDITOR_DIR holds the stand-in editor as Scrivlet.exe and is registered as
 // the editor's installation; the benchmark works in the user's temp directory.
 #include "bench.h"
@@ -11,7 +13,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -44,21 +45,6 @@ Delivery CallDirect(const char* name, std::vector<HostArg>* args)
     Delivery d;
     d.handlerResult = FindHandler(&g_host, name)(NULL, refs.data(), &d);
     return d;
-}
-
-static HANDLE StartEditorDirectly(const std::string& file)
-{
-    std::string command = "\"" + g_editorDir + "\\Scrivlet.exe\" \"" + file + "\"";
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return NULL;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
 }
 
 void WaitEditorsGone()
@@ -187,203 +173,6 @@ void Row(const std::string& measure, const std::string& module, const std::strin
          const std::string& ratio)
 {
     printf("| %s | %s | %s | %s |\n", measure.c_str(), module.c_str(), floor.c_str(), ratio.c_str());
-}
-
-// Times three ways of doing the same work in turn, round after round, so
-// that a drift of the machine touches all three alike; each callable answers
-// the milliseconds of its own timed part.
-struct Samples {
-    std::vector<double> module, plain, inlined;
-};
-
-template <typename A, typename B, typename C>
-static Samples Interleaved(int rounds, A module, B plain, C inlined)
-{
-    Samples s;
-    for (int i = 0; i < rounds; i++) {
-        s.module.push_back(module());
-        s.plain.push_back(plain());
-        s.inlined.push_back(inlined());
-    }
-    return s;
-}
-
-// The rounds fall into kTextBlocks blocks in their order; each side shows
-// the median of its block medians with the lowest and the highest, and the
-// ratio the same of the per-block floor / module.
-static const int kTextBlocks = 5;
-
-static void TimeRows(const std::string& beside, const std::string& inlineMeasure, const Samples& s)
-{
-    size_t blockSize = std::max<size_t>(1, s.module.size() / kTextBlocks);
-    Blocks plain = PerBlock(s.plain, s.module, blockSize, Median);
-    Blocks inlined = PerBlock(s.inlined, s.module, blockSize, Median);
-    Row(beside, Show(SpreadOf(plain.b), "%.3f", " ms"), Show(SpreadOf(plain.a), "%.3f", " ms"),
-        Show(SpreadOf(Ratios(plain)), "%.2f"));
-    Row(inlineMeasure, Show(SpreadOf(inlined.b), "%.3f", " ms"), Show(SpreadOf(inlined.a), "%.3f", " ms"),
-        Show(SpreadOf(Ratios(inlined)), "%.2f"));
-}
-
-template <typename F>
-static double Timed(F f)
-{
-    double t0 = NowMs();
-    f();
-    return NowMs() - t0;
-}
-
-static DWORD WINAPI WaitForEditor(LPVOID process)
-{
-    WaitForSingleObject(process, INFINITE);
-    CloseHandle(process);
-    return 0;
-}
-
-// What "startEdit" must do by its contract, done inline: the text measured,
-// the directory made absolute and current, the file opened, cut and written,
-// its time read, the editor found in the registry and launched, a thread to
-// wait for it.
-static HANDLE StartEditInline(const std::string& dir, const std::string& text)
-{
-    char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];
-    // The handler is handed a NUL-terminated text and must find its length.
-    int length = lstrlenA(text.c_str());
-    GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
-    GetCurrentDirectoryA(MAX_PATH, saved);
-    SetCurrentDirectoryA(full);
-    HANDLE file = CreateFileA("bench-inline.html", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
-    DWORD written = 0;
-    SetFilePointer(file, 0, NULL, FILE_BEGIN);
-    SetEndOfFile(file);
-    WriteFile(file, text.data(), (DWORD)length, &written, NULL);
-    CloseHandle(file);
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA("bench-inline.html", &entry);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet", 0,
-                      KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD size = sizeof(editor), type;
-        RegQueryValueExA(key, "UninstallString", NULL, &type, (BYTE*)editor, &size);
-        RegCloseKey(key);
-    }
-    HANDLE process = StartEditorDirectly(std::string(full) + "\\bench-inline.html");
-    HANDLE waiter = process != NULL ? CreateThread(NULL, 8192, WaitForEditor, process, 0, NULL) : NULL;
-    SetCurrentDirectoryA(saved);
-    return waiter;
-}
-
-// What "getEdit" must do, inline: the directory made current and restored,
-// the file opened and sized, a buffer allocated, read and freed.
-static void GetEditInline(const std::string& dir)
-{
-    char saved[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, saved);
-    SetCurrentDirectoryA(dir.c_str());
-    HANDLE file = CreateFileA("bench-inline.html", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    LARGE_INTEGER size;
-    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
-        char* text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
-        DWORD got = 0;
-        if (text != NULL) {
-            ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL);
-            text[got] = '\0';
-            HeapFree(GetProcessHeap(), 0, text);
-        }
-    }
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    SetCurrentDirectoryA(saved);
-}
-
-void MeasureTextExchange()
-{
-    const struct {
-        size_t size;
-        int startRepeats, getRepeats;
-    } runs[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 10, 20}, {64 << 20, 5, 5}};
-    std::string dir = g_temp.substr(0, g_temp.size() - 1);
-    std::string plainFile = g_temp + "bench-plain.html";
-    for (const auto& r : runs) {
-        std::string label = r.size >= (1 << 20) ? Format("%zu MB", r.size >> 20) : Format("%zu KB", r.size >> 10);
-        // The host's copies of a large text may not fit the address space left
-        // to a 32-bit process (under qemu-user, less than 2 GB).
-        try {
-            std::vector<HostArg> args(2);
-            args[0].text = dir;
-            std::string& text = args[1].text;
-            text.assign(r.size, 'q');
-            for (size_t i = 0; i < r.size; i += 61)
-                text[i] = '\n';
-            // Each launched editor is waited for outside the timed part.
-            Samples m = Interleaved(
-                r.startRepeats,
-                [&] {
-                    double ms = Timed([&] { CallDirect("startEdit", &args); });
-                    WaitEditorsGone();
-                    return ms;
-                },
-                [&] {
-                    return Timed([&] {
-                        HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-                        DWORD written = 0;
-                        WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
-                        CloseHandle(f);
-                    });
-                },
-                [&] {
-                    HANDLE waiter = NULL;
-                    double ms = Timed([&] { waiter = StartEditInline(dir, text); });
-                    if (waiter != NULL) {
-                        WaitForSingleObject(waiter, INFINITE);
-                        CloseHandle(waiter);
-                    }
-                    return ms;
-                });
-            TimeRows(Format("startEdit %s, %d calls: beside a plain write", label.c_str(), r.startRepeats),
-                     Format("startEdit %s: beside the same calls inline", label.c_str()), m);
-
-            std::vector<HostArg> none(1);
-            ResetMeteredPeak();
-            long long base = MeteredBytes();
-            Delivery d = CallDirect("getEdit", &none);
-            long long peak = MeteredPeak() - base;
-            g_host.copyStrings = false;
-            char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, r.size + 32);
-            m = Interleaved(
-                r.getRepeats, [&] { return Timed([&] { CallDirect("getEdit", &none); }); },
-                [&] {
-                    return Timed([&] {
-                        HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                               0, NULL);
-                        DWORD got = 0;
-                        ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
-                        CloseHandle(f);
-                    });
-                },
-                [&] { return Timed([&] { GetEditInline(dir); }); });
-            g_host.copyStrings = true;
-            HeapFree(GetProcessHeap(), 0, buffer);
-            TimeRows(Format("getEdit %s, %d calls: beside a plain read%s", label.c_str(), r.getRepeats,
-                            d.kind == kDeliveredString ? "" : " (nothing delivered!)"),
-                     Format("getEdit %s: beside the same calls inline", label.c_str()), m);
-            Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", peak),
-                Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", peak - (long long)r.size));
-            Call("endEdit");
-            DeleteFileA(plainFile.c_str());
-            DeleteFileA((g_temp + "bench-inline.html").c_str());
-        } catch (const std::bad_alloc&) {
-            g_host.copyStrings = true;
-            Row(Format("text exchange %s", label.c_str()), "not measured", "",
-                "the host's copies of the text could not be allocated");
-            Call("endEdit");
-            DeleteFileA(plainFile.c_str());
-            DeleteFileA((g_temp + "bench-inline.html").c_str());
-        }
-    }
 }
 
 // Calls per second of a handler and of its floor, in pairs of alternating
@@ -559,6 +348,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: qh_bench PLUGIN.dll EDITOR_DIR [CYCLES [STOPS]]\n");
         return 2;
     }
+    bool textBlock = argc == 5 && strcmp(argv[3], "--text-block") == 0;
     int cycles = argc > 3 ? atoi(argv[3]) : 1000;
     int stops = argc > 4 ? atoi(argv[4]) : 300;
     char temp[MAX_PATH];
@@ -575,9 +365,16 @@ int main(int argc, char** argv)
     if (!MeterModuleHeap(g_host.module))
         fprintf(stderr, "qh_bench: the module imports no heap functions by name; its heap reads 0\n");
 
+    if (textBlock) {
+        int code = MeasureTextBlock(argv[4]);
+        g_host.exit();
+        UnloadPlugin(&g_host);
+        return code;
+    }
+
     printf("| measure | module | floor | module beside floor |\n|---|---|---|---|\n");
     double began = NowMs();
-    MeasureTextExchange();
+    MeasureTextExchange(argv[1]);
     MeasureRates();
     SoakResult soak = Soak(cycles, stops);
     DismissalRows(soak);

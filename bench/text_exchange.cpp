@@ -1,0 +1,399 @@
+// The text exchange: startEdit and getEdit at four sizes, each beside a
+// plain write or read and beside the same calls made inline. The rounds
+// fall into blocks, and each block is measured by a process of its own
+// (this program started again with --text-block), so that the spread
+// between blocks covers what moves from one process to the next (where the
+// heap's pages lie, what the emulator has translated, how warm the file
+// cache is), not only the drift within one process.
+#include "bench.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/heap_meter.h"
+
+static const int kTextBlocks = 5;
+
+static const struct TextSize {
+    size_t size;
+    int startRepeats, getRepeats;  // over all the blocks
+} kSizes[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 10, 20}, {64 << 20, 5, 5}};
+static const int kSizeCount = (int)ARRAYSIZE(kSizes);
+
+static int PerBlock(int repeats)
+{
+    return std::max(1, repeats / kTextBlocks);
+}
+
+static std::string Label(size_t size)
+{
+    return size >= (1 << 20) ? Format("%zu MB", size >> 20) : Format("%zu KB", size >> 10);
+}
+
+// Times three ways of doing the same work in turn, round after round, so
+// that a drift of the machine touches all three alike; each side goes first
+// in a third of the rounds, so that what one leaves behind (a warm cache, a
+// file the wineserver still holds) falls on each alike. An untimed round
+// comes first: no block pays for its process's cold start. Each callable
+// answers the milliseconds of its own timed part.
+struct Samples {
+    std::vector<double> module, plain, inlined;
+};
+
+template <typename A, typename B, typename C>
+static Samples Interleaved(int rounds, A module, B plain, C inlined)
+{
+    Samples s;
+    for (int i = -1; i < rounds; i++) {
+        double ms[3];
+        for (int turn = 0; turn < 3; turn++) {
+            int side = (i + 1 + turn) % 3;
+            ms[side] = side == 0 ? module() : side == 1 ? plain() : inlined();
+        }
+        if (i < 0)
+            continue;
+        s.module.push_back(ms[0]);
+        s.plain.push_back(ms[1]);
+        s.inlined.push_back(ms[2]);
+    }
+    return s;
+}
+
+template <typename F>
+static double Timed(F f)
+{
+    double t0 = NowMs();
+    f();
+    return NowMs() - t0;
+}
+
+static HANDLE StartEditorDirectly(const std::string& file)
+{
+    std::string command = "\"" + g_editorDir + "\\Scrivlet.exe\" \"" + file + "\"";
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return NULL;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+static DWORD WINAPI WaitForEditor(LPVOID process)
+{
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return 0;
+}
+
+// What "startEdit" must do by its contract, done inline: the text measured,
+// the directory made absolute and current, the file opened, cut and written,
+// its time read, the editor found in the registry and launched, a thread to
+// wait for it.
+static HANDLE StartEditInline(const std::string& dir, const std::string& text)
+{
+    char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];
+    // The handler is handed a NUL-terminated text and must find its length.
+    int length = lstrlenA(text.c_str());
+    GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    SetCurrentDirectoryA(full);
+    HANDLE file = CreateFileA("bench-inline.html", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    DWORD written = 0;
+    SetFilePointer(file, 0, NULL, FILE_BEGIN);
+    SetEndOfFile(file);
+    WriteFile(file, text.data(), (DWORD)length, &written, NULL);
+    CloseHandle(file);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("bench-inline.html", &entry);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet", 0,
+                      KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof(editor), type;
+        RegQueryValueExA(key, "UninstallString", NULL, &type, (BYTE*)editor, &size);
+        RegCloseKey(key);
+    }
+    HANDLE process = StartEditorDirectly(std::string(full) + "\\bench-inline.html");
+    HANDLE waiter = process != NULL ? CreateThread(NULL, 8192, WaitForEditor, process, 0, NULL) : NULL;
+    SetCurrentDirectoryA(saved);
+    return waiter;
+}
+
+// What "getEdit" must do, inline: the directory made current and restored,
+// the file opened and sized, a buffer allocated, read and freed.
+static void GetEditInline(const std::string& dir)
+{
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    SetCurrentDirectoryA(dir.c_str());
+    HANDLE file = CreateFileA("bench-inline.html", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    LARGE_INTEGER size;
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
+        char* text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
+        DWORD got = 0;
+        if (text != NULL) {
+            ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL);
+            text[got] = '\0';
+            HeapFree(GetProcessHeap(), 0, text);
+        }
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    SetCurrentDirectoryA(saved);
+}
+
+// A block's figures travel to the measuring run as lines of
+// "SIZE-INDEX WHAT SIDE VALUE".
+static void WriteSamples(FILE* out, int size, const char* what, const Samples& s)
+{
+    const struct {
+        const char* side;
+        const std::vector<double>* values;
+    } sides[] = {{"module", &s.module}, {"plain", &s.plain}, {"inlined", &s.inlined}};
+    for (const auto& side : sides) {
+        for (double v : *side.values)
+            fprintf(out, "%d %s %s %.6f\n", size, what, side.side, v);
+    }
+}
+
+static void MeasureSize(FILE* out, int index)
+{
+    const TextSize& r = kSizes[index];
+    std::string dir = g_temp.substr(0, g_temp.size() - 1);
+    std::string plainFile = g_temp + "bench-plain.html";
+    std::vector<HostArg> args(2);
+    args[0].text = dir;
+    std::string& text = args[1].text;
+    text.assign(r.size, 'q');
+    for (size_t i = 0; i < r.size; i += 61)
+        text[i] = '\n';
+    // Each launched editor is waited for outside the timed part.
+    Samples m = Interleaved(
+        PerBlock(r.startRepeats),
+        [&] {
+            double ms = Timed([&] { CallDirect("startEdit", &args); });
+            WaitEditorsGone();
+            return ms;
+        },
+        [&] {
+            return Timed([&] {
+                HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+                DWORD written = 0;
+                WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
+                CloseHandle(f);
+            });
+        },
+        [&] {
+            HANDLE waiter = NULL;
+            double ms = Timed([&] { waiter = StartEditInline(dir, text); });
+            if (waiter != NULL) {
+                WaitForSingleObject(waiter, INFINITE);
+                CloseHandle(waiter);
+            }
+            return ms;
+        });
+    WriteSamples(out, index, "startEdit", m);
+
+    std::vector<HostArg> none(1);
+    ResetMeteredPeak();
+    long long base = MeteredBytes();
+    bool delivered = CallDirect("getEdit", &none).kind == kDeliveredString;
+    fprintf(out, "%d peak - %lld\n", index, MeteredPeak() - base);
+    fprintf(out, "%d delivered - %d\n", index, delivered ? 1 : 0);
+    // The plain read goes into the host's own copy of the text, done with
+    // by now: a second buffer of 64 MB does not fit beside it under emulation.
+    char* buffer = &text[0];
+    g_host.copyStrings = false;
+    m = Interleaved(
+        PerBlock(r.getRepeats), [&] { return Timed([&] { CallDirect("getEdit", &none); }); },
+        [&] {
+            return Timed([&] {
+                HANDLE f =
+                    CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+                DWORD got = 0;
+                ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
+                CloseHandle(f);
+            });
+        },
+        [&] { return Timed([&] { GetEditInline(dir); }); });
+    g_host.copyStrings = true;
+    WriteSamples(out, index, "getEdit", m);
+    fprintf(out, "%d done - 0\n", index);
+}
+
+int MeasureTextBlock(const std::string& outPath)
+{
+    FILE* out = fopen(outPath.c_str(), "w");
+    if (out == NULL) {
+        fprintf(stderr, "qh_bench: cannot write %s\n", outPath.c_str());
+        return 1;
+    }
+    // The largest first, while the address space is whole: the host's copies
+    // of a large text may not fit what is left to a 32-bit process (under
+    // qemu-user, less than 2 GB) once smaller texts have come and gone.
+    for (int i = kSizeCount - 1; i >= 0; i--) {
+        try {
+            MeasureSize(out, i);
+        } catch (const std::bad_alloc&) {
+            g_host.copyStrings = true;
+            fprintf(out, "%d unallocated - 0\n", i);
+        }
+        Call("endEdit");
+        DeleteFileA((g_temp + "bench-plain.html").c_str());
+        DeleteFileA((g_temp + "bench-inline.html").c_str());
+    }
+    return fclose(out) == 0 ? 0 : 1;
+}
+
+// What the blocks measured of one size.
+struct SizeFigures {
+    Samples start, get;
+    long long peak = 0;
+    bool delivered = true;
+    int blocks = 0, unallocated = 0;
+};
+
+static std::vector<double>* SideOf(Samples* s, const char* side)
+{
+    return strcmp(side, "module") == 0 ? &s->module
+           : strcmp(side, "plain") == 0 ? &s->plain
+           : strcmp(side, "inlined") == 0 ? &s->inlined
+                                           : NULL;
+}
+
+// Adds a block's figures for each size it finished; a size it did not
+// finish gets none of them, so that the blocks stay aligned.
+static void ReadBlock(const std::string& path, SizeFigures* figures)
+{
+    SizeFigures block[kSizeCount];
+    bool done[kSizeCount] = {};
+    FILE* in = fopen(path.c_str(), "r");
+    char line[256], what[32], side[32];
+    int index;
+    double value;
+    while (in != NULL && fgets(line, sizeof(line), in) != NULL) {
+        if (sscanf(line, "%d %31s %31s %lf", &index, what, side, &value) != 4 || index < 0 || index >= kSizeCount)
+            continue;
+        SizeFigures& f = block[index];
+        if (strcmp(what, "startEdit") == 0 || strcmp(what, "getEdit") == 0) {
+            std::vector<double>* v = SideOf(what[0] == 's' ? &f.start : &f.get, side);
+            if (v != NULL)
+                v->push_back(value);
+        } else if (strcmp(what, "peak") == 0) {
+            f.peak = (long long)value;
+        } else if (strcmp(what, "delivered") == 0) {
+            f.delivered = value != 0;
+        } else if (strcmp(what, "unallocated") == 0) {
+            figures[index].unallocated++;
+        } else if (strcmp(what, "done") == 0) {
+            done[index] = true;
+        }
+    }
+    if (in != NULL)
+        fclose(in);
+    for (int i = 0; i < kSizeCount; i++) {
+        if (!done[i])
+            continue;
+        SizeFigures& to = figures[i];
+        for (auto part : {std::make_pair(&to.start, &block[i].start), std::make_pair(&to.get, &block[i].get)}) {
+            part.first->module.insert(part.first->module.end(), part.second->module.begin(),
+                                      part.second->module.end());
+            part.first->plain.insert(part.first->plain.end(), part.second->plain.begin(), part.second->plain.end());
+            part.first->inlined.insert(part.first->inlined.end(), part.second->inlined.begin(),
+                                       part.second->inlined.end());
+        }
+        to.peak = std::max(to.peak, block[i].peak);
+        to.delivered = to.delivered && block[i].delivered;
+        to.blocks++;
+    }
+}
+
+// Starts this program again to measure one block; true when it finished.
+static bool RunBlock(const std::string& plugin, const std::string& outPath)
+{
+    char self[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, self, ARRAYSIZE(self));
+    if (length == 0 || length >= ARRAYSIZE(self))
+        return false;
+    std::string command = std::string("\"") + self + "\" \"" + plugin + "\" \"" + g_editorDir + "\" --text-block \"" +
+                          outPath + "\"";
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    DWORD code = 1;
+    // Generous: a block of 64 MB texts takes about a minute under emulation.
+    if (WaitForSingleObject(pi.hProcess, 30 * 60 * 1000) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code == 0;
+}
+
+// The rounds' blocks lie one after the other; each side shows the median of
+// its block medians with the lowest and the highest, and the ratio the same
+// of the per-block floor / module.
+static void TimeRows(const std::string& beside, const std::string& inlineMeasure, const Samples& s, size_t perBlock)
+{
+    Blocks plain = PerBlock(s.plain, s.module, perBlock, Median);
+    Blocks inlined = PerBlock(s.inlined, s.module, perBlock, Median);
+    Row(beside, Show(SpreadOf(plain.b), "%.3f", " ms"), Show(SpreadOf(plain.a), "%.3f", " ms"),
+        Show(SpreadOf(Ratios(plain)), "%.2f"));
+    Row(inlineMeasure, Show(SpreadOf(inlined.b), "%.3f", " ms"), Show(SpreadOf(inlined.a), "%.3f", " ms"),
+        Show(SpreadOf(Ratios(inlined)), "%.2f"));
+}
+
+void MeasureTextExchange(const std::string& plugin)
+{
+    SizeFigures figures[kSizeCount];
+    int failed = 0;
+    for (int k = 0; k < kTextBlocks; k++) {
+        std::string outPath = g_temp + Format("text-block-%d.txt", k);
+        DeleteFileA(outPath.c_str());
+        if (!RunBlock(plugin, outPath))
+            failed++;
+        ReadBlock(outPath, figures);
+        DeleteFileA(outPath.c_str());
+    }
+    for (int i = 0; i < kSizeCount; i++) {
+        const TextSize& r = kSizes[i];
+        const SizeFigures& f = figures[i];
+        std::string label = Label(r.size);
+        if (f.blocks < kTextBlocks) {
+            Row(Format("text exchange %s", label.c_str()), "not measured", "",
+                f.unallocated > 0 ? Format("the host's copies of the text could not be allocated in %d of %d "
+                                           "processes",
+                                           f.unallocated, kTextBlocks)
+                                  : Format("%d of %d measuring processes failed", failed, kTextBlocks));
+            continue;
+        }
+        TimeRows(Format("startEdit %s, %d calls: beside a plain write", label.c_str(),
+                        kTextBlocks * PerBlock(r.startRepeats)),
+                 Format("startEdit %s: beside the same calls inline", label.c_str()), f.start,
+                 PerBlock(r.startRepeats));
+        TimeRows(Format("getEdit %s, %d calls: beside a plain read%s", label.c_str(), kTextBlocks * PerBlock(r.getRepeats),
+                        f.delivered ? "" : " (nothing delivered!)"),
+                 Format("getEdit %s: beside the same calls inline", label.c_str()), f.get, PerBlock(r.getRepeats));
+        Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
+            Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", f.peak - (long long)r.size));
+    }
+}
