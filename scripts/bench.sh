@@ -37,6 +37,9 @@ if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
 else
     echo "32-bit code runs natively here"
 fi
-"$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$(winepath -w "$BUILD/bin/Quillhaven.dll" 2>/dev/null)" \
+# The module's Windows path through the prefix's Z: drive (the whole file
+# system), worked out here: under emulation a winepath run once hung.
+plugin="Z:$(printf '%s' "$BUILD/bin/Quillhaven.dll" | tr / '\\')"
+"$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$plugin" \
     'C:\qh-bench-editor' "${1:-1000}" "${2:-300}" 2>&1 |
     grep --line-buffered -v '^qemu:' | stdbuf -oL tr -d '\r'
