@@ -349,8 +349,8 @@ int main(int argc, char** argv)
         return 2;
     }
     bool textBlock = argc == 5 && strcmp(argv[3], "--text-block") == 0;
-    int cycles = argc > 3 ? atoi(argv[3]) : 1000;
-    int stops = argc > 4 ? atoi(argv[4]) : 300;
+    int cycles = argc > 3 ? atoi(argv[3]) : 2000;
+    int stops = argc > 4 ? atoi(argv[4]) : 100;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     g_temp = std::string(temp) + "qh-bench\\";

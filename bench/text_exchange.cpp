@@ -19,7 +19,7 @@
 
 #include "bench/heap_meter.h"
 
-static const int kTextBlocks = 5;
+static const int kTextBlocks = 10;
 
 static const struct TextSize {
     size_t size;

@@ -4,8 +4,8 @@
 #   scripts/bench.sh [CYCLES [STOPS]]
 #   scripts/bench.sh --long
 # The soak runs CYCLES whole edit cycles that measure the dismissal beside
-# its floors, in blocks of 200 (default 1000), and STOPS more whole cycles
-# that each carry a watcher stop (default 300). --long is the long soak:
+# its floors, in blocks of 200 (default 2000), and STOPS more whole cycles
+# that each carry a watcher stop (default 100). --long is the long soak:
 # 10,000 whole cycles, half of them with a stop.
 set -euo pipefail
 if [ "${1:-}" = --long ]; then
@@ -41,5 +41,5 @@ fi
 # system), worked out here: under emulation a winepath run once hung.
 plugin="Z:$(printf '%s' "$BUILD/bin/Quillhaven.dll" | tr / '\\')"
 "$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$plugin" \
-    'C:\qh-bench-editor' "${1:-1000}" "${2:-300}" 2>&1 |
+    'C:\qh-bench-editor' "${1:-2000}" "${2:-100}" 2>&1 |
     grep --line-buffered -v '^qemu:' | stdbuf -oL tr -d '\r'
