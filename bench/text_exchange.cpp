@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "bench/heap_meter.h"
@@ -128,6 +127,10 @@ static HANDLE StartEditInline(const std::string& dir, const std::string& text)
     }
     HANDLE process = StartEditorDirectly(std::string(full) + "\\bench-inline.html");
     HANDLE waiter = process != NULL ? CreateThread(NULL, 8192, WaitForEditor, process, 0, NULL) : NULL;
+    if (waiter == NULL && process != NULL) {
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+    }
     SetCurrentDirectoryA(saved);
     return waiter;
 }
@@ -275,6 +278,13 @@ static std::vector<double>* SideOf(Samples* s, const char* side)
                                            : NULL;
 }
 
+static void Append(Samples* to, const Samples& from)
+{
+    to->module.insert(to->module.end(), from.module.begin(), from.module.end());
+    to->plain.insert(to->plain.end(), from.plain.begin(), from.plain.end());
+    to->inlined.insert(to->inlined.end(), from.inlined.begin(), from.inlined.end());
+}
+
 // Adds a block's figures for each size it finished; a size it did not
 // finish gets none of them, so that the blocks stay aligned.
 static void ReadBlock(const std::string& path, SizeFigures* figures)
@@ -309,13 +319,8 @@ static void ReadBlock(const std::string& path, SizeFigures* figures)
         if (!done[i])
             continue;
         SizeFigures& to = figures[i];
-        for (auto part : {std::make_pair(&to.start, &block[i].start), std::make_pair(&to.get, &block[i].get)}) {
-            part.first->module.insert(part.first->module.end(), part.second->module.begin(),
-                                      part.second->module.end());
-            part.first->plain.insert(part.first->plain.end(), part.second->plain.begin(), part.second->plain.end());
-            part.first->inlined.insert(part.first->inlined.end(), part.second->inlined.begin(),
-                                       part.second->inlined.end());
-        }
+        Append(&to.start, block[i].start);
+        Append(&to.get, block[i].get);
         to.peak = std::max(to.peak, block[i].peak);
         to.delivered = to.delivered && block[i].delivered;
         to.blocks++;
