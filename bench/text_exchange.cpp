@@ -23,7 +23,7 @@ static const int kTextBlocks = 10;
 static const struct TextSize {
     size_t size;
     int startRepeats, getRepeats;  // over all the blocks
-} kSizes[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 20, 40}, {64 << 20, 5, 5}};
+} kSizes[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 20, 40}, {64 << 20, 30, 5}};
 static const int kSizeCount = (int)ARRAYSIZE(kSizes);
 
 static int PerBlock(int repeats)
