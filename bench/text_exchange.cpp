@@ -20,6 +20,8 @@
 
 static const int kTextBlocks = 10;
 
+// A plain 64 MB write takes one of two quite different times under emulation:
+// three startEdit rounds to a block keep one write from deciding a block.
 static const struct TextSize {
     size_t size;
     int startRepeats, getRepeats;  // over all the blocks
