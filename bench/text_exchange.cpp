@@ -111,11 +111,13 @@ static HANDLE StartEditInline(const std::string& dir, const std::string& text)
     SetCurrentDirectoryA(full);
     HANDLE file = CreateFileA("bench-inline.html", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
-    DWORD written = 0;
-    SetFilePointer(file, 0, NULL, FILE_BEGIN);
-    SetEndOfFile(file);
-    WriteFile(file, text.data(), (DWORD)length, &written, NULL);
-    CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        SetFilePointer(file, 0, NULL, FILE_BEGIN);
+        SetEndOfFile(file);
+        WriteFile(file, text.data(), (DWORD)length, &written, NULL);
+        CloseHandle(file);
+    }
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA("bench-inline.html", &entry);
     if (search != INVALID_HANDLE_VALUE)
@@ -198,8 +200,10 @@ static void MeasureSize(FILE* out, int index)
             return Timed([&] {
                 HANDLE f = CreateFileA(plainFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
                 DWORD written = 0;
-                WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
-                CloseHandle(f);
+                if (f != INVALID_HANDLE_VALUE) {
+                    WriteFile(f, text.data(), (DWORD)text.size(), &written, NULL);
+                    CloseHandle(f);
+                }
             });
         },
         [&] {
@@ -230,8 +234,10 @@ static void MeasureSize(FILE* out, int index)
                 HANDLE f =
                     CreateFileA(plainFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
                 DWORD got = 0;
-                ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
-                CloseHandle(f);
+                if (f != INVALID_HANDLE_VALUE) {
+                    ReadFile(f, buffer, (DWORD)r.size, &got, NULL);
+                    CloseHandle(f);
+                }
             });
         },
         [&] { return Timed([&] { GetEditInline(dir); }); });
