@@ -31,13 +31,12 @@ run="$roots/$suite.run"
 archives="$roots/$suite.archives"
 mirror=${QH_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
+. "$ROOT/scripts/apt.sh"
+tools=()
 for tool in debootstrap git; do
-    if ! command -v "$tool" >/dev/null; then
-        as_root apt-get update -q >/dev/null || fail "apt-get update failed"
-        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "$tool" >/dev/null ||
-            fail "could not install $tool"
-    fi
+    command -v "$tool" >/dev/null || tools+=("$tool")
 done
+[ ${#tools[@]} -eq 0 ] || apt_install "${tools[@]}"
 [ -e "/usr/share/debootstrap/scripts/$suite" ] || fail "this debootstrap does not know the release '$suite'"
 as_root mkdir -p "$roots" "$archives"
 
@@ -129,7 +128,10 @@ in_root() {
 
 if grep -qs '^enabled' "$binfmt/qemu-i386"; then
     step "32-bit code runs emulated here: installing the root's own static qemu"
-    in_root apt-get update -q >/dev/null && in_root apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null ||
+    # An index caught mid-sync fails the update, but not an install that
+    # needs nothing from that index.
+    in_root apt-get update -q >/dev/null || echo "fresh-debian $suite: note: apt-get update failed in the root; installing all the same"
+    in_root apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null ||
         fail "could not install qemu-user-static in the root"
     own=
     for q in /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do

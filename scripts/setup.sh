@@ -15,6 +15,8 @@ case "$mode" in all | --module | --prefix) ;; *) echo "usage: scripts/setup.sh [
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 fail() { echo "error: $*" >&2; exit 1; }
 
+. "$ROOT/scripts/apt.sh"
+
 if [ "$mode" != --prefix ]; then
     packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
               wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip)
@@ -25,9 +27,7 @@ if [ "$mode" != --prefix ]; then
     if [ ${#missing[@]} -gt 0 ]; then
         echo "setup: installing ${missing[*]}"
         dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-        as_root apt-get update -q || fail "apt-get update failed; check the network and /etc/apt/sources.list"
-        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
-            fail "could not install ${missing[*]}; see apt-get's message above"
+        apt_install "${missing[@]}"
     fi
 
     # Some machines run 64-bit code only (a 32-bit ELF fails with ENOEXEC);
@@ -44,8 +44,7 @@ if [ "$mode" != --prefix ]; then
     fi
     if [ $dynamic_qemu = yes ] || ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
         dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' ||
-            DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends qemu-user-static ||
-            fail "could not install qemu-user-static"
+            apt_install qemu-user-static
         static_qemu=
         for q in /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do
             if [ -x "$q" ] && is_static "$q"; then static_qemu=$q; break; fi
