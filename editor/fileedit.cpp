@@ -30,14 +30,12 @@ int __cdecl OnRun(void* unused, JSAArg* args, JSAResult result)
     if (FAILED(StringCchLengthA(path, ARRAYSIZE(g_editedPath), NULL)))
         return g_host->ReturnBool(g_host, 0, result);
 
-    char dir[MAX_PATH];
-    if (!FindEditorDir(dir)) {
-        ReportEditorMissing();
+    char program[MAX_PATH];
+    if (!FindEditorProgram(program))
         return g_host->ReturnBool(g_host, 0, result);
-    }
     g_savedWriteTime = GetWriteTime(path);
     StringCchCopyA(g_editedPath, ARRAYSIZE(g_editedPath), path);  // length checked above
-    BOOL launched = OpenInEditor(dir, path);
+    BOOL launched = OpenInEditor(program, path);
     return g_host->ReturnBool(g_host, launched ? 1 : 0, result);
 }
 

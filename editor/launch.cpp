@@ -3,15 +3,14 @@
 
 #include <strsafe.h>
 
-static const char kEditorProgram[] = "Scrivlet.exe";
-
 // Both the program and the file are quoted: an unquoted program path with a
 // blank in it ("C:\Program Files\...") lets CreateProcessA run C:\Program.exe.
-HANDLE LaunchEditor(const char* dir, const char* path)
+// Any program and file whose paths fit MAX_PATH fit here together.
+HANDLE LaunchEditor(const char* program, const char* path)
 {
-    char commandLine[520];
-    if (FAILED(StringCchPrintfA(commandLine, ARRAYSIZE(commandLine), "\"%s\\%s\" \"%s\"", dir,
-                                kEditorProgram, path)))
+    char commandLine[2 * MAX_PATH + 8];
+    if (FAILED(StringCchPrintfA(commandLine, ARRAYSIZE(commandLine), "\"%s\" \"%s\"", program,
+                                path)))
         return NULL;
 
     STARTUPINFOA startup;
@@ -27,11 +26,11 @@ HANDLE LaunchEditor(const char* dir, const char* path)
     return process.hProcess;
 }
 
-BOOL OpenInEditor(const char* dir, const char* path)
+BOOL OpenInEditor(const char* program, const char* path)
 {
-    HANDLE process = LaunchEditor(dir, path);
+    HANDLE process = LaunchEditor(program, path);
     if (process == NULL) {
-        ReportEditorMissing();
+        ReportEditorMissing("It could not be started from:", program);
         return FALSE;
     }
     StartWatcher(process);

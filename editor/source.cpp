@@ -6,7 +6,10 @@
 
 #include "../frame/frame.h"
 
-static const char kTempName[] = "QuillhavenTemp.html";
+const char kTempName[] = "QuillhavenTemp.html";
+static const char kEditInUse[] =
+    "A document's source in this folder is already being edited in Scrivlet.\n\n"
+    "Finish that edit first, then try again.";
 
 char g_workDir[MAX_PATH] = "";
 
@@ -59,10 +62,17 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
         return g_host->ReturnBool(g_host, 0, result);
     if (!SetCurrentDirectoryA(workDir))
         return g_host->ReturnBool(g_host, 0, result);
+    // Another host's live edit here shares the file: nothing of it, nor of
+    // this module's own edit, is touched.
+    if (!TakeEditMark(workDir)) {
+        SetCurrentDirectoryA(saved);
+        MessageBoxA(NULL, kEditInUse, NULL, MB_OK | MB_ICONERROR);
+        return g_host->ReturnBool(g_host, 0, result);
+    }
     StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
 
     BOOL ok = FALSE;
-    char editorDir[MAX_PATH];
+    char program[MAX_PATH];
     HANDLE file = CreateFileA(kTempName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -77,12 +87,7 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
 
     // The editor starts while the work directory is current, so it is the
     // editor's own current directory too.
-    if (!FindEditorDir(editorDir)) {
-        ReportEditorMissing();
-        ok = FALSE;
-    } else {
-        ok = OpenInEditor(editorDir, tempPath);
-    }
+    ok = FindEditorProgram(program) && OpenInEditor(program, tempPath);
 
 out:
     SetCurrentDirectoryA(saved);
@@ -131,10 +136,13 @@ int __cdecl OnEndEdit(void* unused, JSAArg* args, JSAResult result)
     (void)unused;
     (void)args;
     (void)result;
+    // The mark goes only once the file is gone: another host may take the
+    // folder from then on.
     char saved[MAX_PATH];
-    if (!EnterWorkDir(saved))
-        return 0;
-    DeleteFileA(kTempName);
-    SetCurrentDirectoryA(saved);
+    if (EnterWorkDir(saved)) {
+        DeleteFileA(kTempName);
+        SetCurrentDirectoryA(saved);
+    }
+    ReleaseEditMark();
     return 0;
 }

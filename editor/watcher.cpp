@@ -59,12 +59,29 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
     }
 }
 
+// The host's own edit dialog: the first top-level window, in z-order, with
+// exactly the dialog's title that belongs to this process. Another host on
+// the same desktop shows a dialog of the same title, and a click there would
+// tell that host its edit is done while its user is still editing.
+static HWND FindOwnEditDialog(void)
+{
+    DWORD self = GetCurrentProcessId();
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, NULL, kDialogTitle)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == self)
+            return window;
+    }
+    return NULL;
+}
+
 // Clicks the first control captioned exactly "OK", walking the dialog's
 // descendants in pre-order. The walk gives up as soon as a stop lands, and
 // the click is posted only if this watcher wins the move to "clicking".
 static void DismissEditDialog(Watcher* self)
 {
-    HWND dialog = FindWindowA(NULL, kDialogTitle);
+    HWND dialog = FindOwnEditDialog();
     if (dialog == NULL)
         return;
     for (HWND window = GetWindow(dialog, GW_CHILD); window != NULL;

@@ -43,9 +43,11 @@ extern "C" int __cdecl JSAEntry(JSAHost* host)
 }
 
 // Followed by the module's unload, so a waiting watcher must be gone, not
-// merely told to go, before this returns.
+// merely told to go, before this returns. The temporary file stays, but
+// other hosts may take its folder from now on.
 extern "C" int __cdecl JSAExit(void)
 {
     StopWatcher();
+    ReleaseEditMark();
     return 0;
 }

@@ -8,5 +8,6 @@
 extern const char kDialogTitle[];
 
 HKEY OpenSettingsKey(BOOL create);
+HKEY OpenSettingsKeyToRead(void);  // existing key only, read access
 int ReadSettingInt(HKEY key, const char* name, int fallback);
 int WriteSettingInt(HKEY key, const char* name, int value);

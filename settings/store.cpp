@@ -7,7 +7,7 @@
 static const char kSettingsParent[] = "Software\\Penhollow\\Scrivlet\\";
 static const char kSettingsLeaf[] = "Quillhaven";
 
-HKEY OpenSettingsKey(BOOL create)
+static HKEY OpenKey(BOOL create, REGSAM access)
 {
     char path[256];
     if (FAILED(StringCchCopyA(path, ARRAYSIZE(path), kSettingsParent)) ||
@@ -17,11 +17,23 @@ HKEY OpenSettingsKey(BOOL create)
     HKEY key = NULL;
     LONG rc;
     if (create)
-        rc = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                             KEY_ALL_ACCESS, NULL, &key, NULL);
+        rc = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE, access,
+                             NULL, &key, NULL);
     else
-        rc = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key);
+        rc = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, access, &key);
     return rc == ERROR_SUCCESS ? key : NULL;
+}
+
+HKEY OpenSettingsKey(BOOL create)
+{
+    return OpenKey(create, KEY_ALL_ACCESS);
+}
+
+// A key the user may read but not write (a policy, an administrator's
+// lock) still names the editor.
+HKEY OpenSettingsKeyToRead(void)
+{
+    return OpenKey(FALSE, KEY_READ);
 }
 
 // One query fetches type and data together: every value that fits the

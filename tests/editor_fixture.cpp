@@ -9,7 +9,7 @@
 static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND)
-        TestDialog::Received().push_back(Command{window, wParam, lParam});
+        TestDialog::Received().push_back(Command{window, wParam, lParam, InSendMessage() != FALSE});
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -57,6 +57,7 @@ void EditorTest::SetUp()
 {
     ClearEditorScript();
     RemoveUninstallEntry();
+    ClearEditorPath();
     installDir = NewTempDir("install");
     workDir = NewTempDir("work");
     InstallEditor(installDir);
@@ -70,6 +71,7 @@ void EditorTest::TearDown()
     PluginTest::TearDown();
     ClearEditorScript();
     RemoveUninstallEntry();
+    ClearEditorPath();
     RemoveTree(installDir);
     RemoveTree(workDir);
 }

@@ -12,6 +12,7 @@ struct Command {
     HWND receiver;
     WPARAM wParam;
     LPARAM lParam;
+    bool sent;  // sent from another thread, not posted
 };
 
 // A top-level window titled like the host's edit dialog; it and its

@@ -1,5 +1,5 @@
 // How the editor's installation directory is read from its uninstall entry.
-#include "support.h"
+#include "editor_fixture.h"
 
 #include <string.h>
 
@@ -109,6 +109,21 @@ TEST_F(LocatorTest, OnWow64AnEntryInEitherRegistryViewIsFoundTheModulesOwnFirst)
     EXPECT_EQ(Found(FALSE), "") << "in neither view";
 }
 
+// A setup run "just for me" writes the entry under the current user.
+TEST_F(LocatorTest, APerUserEntryIsFoundAfterEveryMachineWideOne)
+{
+    SetUninstallString("C:\\Users\\me\\Scrivlet\\SCRINST.EXE /R", 0, HKEY_CURRENT_USER);
+    EXPECT_EQ(Found(), "C:\\Users\\me\\Scrivlet") << "only the per-user entry";
+
+    SetUninstallString("C:\\Tools\\Scrivlet\\SCRINST.EXE /R");
+    EXPECT_EQ(Found(), "C:\\Tools\\Scrivlet") << "a machine-wide entry beside it wins";
+    if (RunsOnWow64()) {
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        SetUninstallString("C:\\Tools\\Scrivlet64\\SCRINST.EXE /R", KEY_WOW64_64KEY);
+        EXPECT_EQ(Found(), "C:\\Tools\\Scrivlet64") << "so does one in the 64-bit view";
+    }
+}
+
 TEST_F(LocatorTest, ReadRegStringAnswersTheDeliveredCountOrEmptiesTheBuffer)
 {
     SetUninstallString("abc");
@@ -132,6 +147,10 @@ TEST_F(LocatorTest, ReadRegStringAnswersTheDeliveredCountOrEmptiesTheBuffer)
     EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 4), 0u) << "no room for a NUL";
     EXPECT_EQ(buffer[0], '\0');
     EXPECT_EQ(buffer[4], 'Z') << "written past the buffer";
+    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "Expandable", REG_EXPAND_SZ, "%x%", 4);
+    strcpy(buffer, "old");
+    EXPECT_EQ(ReadRegString(key, "Expandable", buffer, sizeof(buffer)), 0u) << "not a REG_SZ";
+    EXPECT_STREQ(buffer, "");
     strcpy(buffer, "old");
     EXPECT_EQ(ReadRegString(key, "NoSuchValue", buffer, sizeof(buffer)), 0u);
     EXPECT_STREQ(buffer, "");
@@ -152,4 +171,192 @@ TEST(NotFoundMessage, IsAModalErrorBoxWithTheFixedText)
     EXPECT_EQ(boxes[0].icon, LoadIconA(NULL, IDI_ERROR)) << "the error icon";
     EXPECT_EQ(boxes[0].buttons, std::vector<std::string>{"OK"});
     EXPECT_EQ(boxes[0].owner, nullptr) << "no owner window";
+}
+
+// Where the module looks for the editor, as a host sees it: the program the
+// user named in the settings, or the one an uninstall entry, machine-wide or
+// the user's own, says is installed.
+class EditorPlaceTest : public EditorTest {
+protected:
+    std::string page;
+    void SetUp() override
+    {
+        EditorTest::SetUp();
+        page = workDir + "\\page.html";
+        WriteFileBytes(page, "<p>text</p>");
+    }
+    // "run" on the page, the editor saving and exiting at once.
+    Delivery Run()
+    {
+        NextLog();
+        SetEditorScript("QH_EDITOR_ACTION", "append");
+        SetEditorScript("QH_EDITOR_TEXT", "+");
+        return Call("run", {StringArg(page)});
+    }
+    // The program the last "run" started, once it has exited.
+    std::string Started()
+    {
+        EXPECT_TRUE(WaitEditorExit(logPath));
+        return LogValue(ReadLog(logPath), "module");
+    }
+    // A "run" that answered false started nothing that could log later.
+    bool AnyStarted()
+    {
+        bool exists = false;
+        ReadFileBytes(logPath, &exists);
+        return exists;
+    }
+    std::string Copy(const std::string& dir)
+    {
+        CreateDirectoryA(dir.c_str(), NULL);
+        std::string program = dir + "\\MyEditor.exe";
+        EXPECT_TRUE(CopyFileA((BinDir() + "\\standin-editor.exe").c_str(), program.c_str(), FALSE));
+        return program;
+    }
+};
+
+TEST_F(EditorPlaceTest, AnEditorInstalledForTheCurrentUserAloneIsStarted)
+{
+    RemoveUninstallEntry();
+    SetUninstallString(installDir + "\\SCRINST.EXE /R", 0, HKEY_CURRENT_USER);
+    BoxCatcher catcher;
+    Delivery d = Run();
+    EXPECT_EQ(d.kind, kDeliveredBool);
+    EXPECT_EQ(d.number, 1);
+    EXPECT_EQ(Started(), installDir + "\\Scrivlet.exe");
+    EXPECT_TRUE(catcher.Seen().empty()) << "no not-found box";
+}
+
+// A folder with a blank and a byte of the ANSI code page's upper half, as
+// a user's own tools folder may have.
+TEST_F(EditorPlaceTest, TheProgramNamedInTheSettingsIsStartedInPlaceOfAnyUninstallEntry)
+{
+    std::string program = Copy(installDir + "\\My \xE9" "ditor");
+    SetEditorPath(program);
+    TestDialog dialog;
+    HWND ok = dialog.AddButton(dialog.window, "OK", IDOK);
+    NamedEvent go("go");
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", go.name);
+    BoxCatcher catcher;
+    EXPECT_EQ(Call("run", {StringArg(page)}).number, 1);
+    go.Set();
+    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }))
+        << "its exit clicks the dialog";
+    EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
+    EXPECT_EQ(Started(), program);
+    EXPECT_EQ(LogValue(ReadLog(logPath), "cmdline"), "\"" + program + "\" \"" + page + "\"");
+
+    SetEditorScript("QH_TEST_TOOLS", installDir);
+    SetEditorPath("%QH_TEST_TOOLS%\\My \xE9" "ditor\\MyEditor.exe", REG_EXPAND_SZ);
+    EXPECT_EQ(Run().number, 1);
+    EXPECT_EQ(Started(), program) << "with the variable expanded";
+    SetEnvironmentVariableA("QH_TEST_TOOLS", NULL);
+    EXPECT_TRUE(catcher.Seen().empty());
+}
+
+// A host may "set" any name, and "set" writes a number: that names no
+// program. Nor does an empty string.
+TEST_F(EditorPlaceTest, ANumberOrAnEmptyStringNamesNoProgram)
+{
+    EXPECT_EQ(Call("set", {StringArg("EditorPath"), IntArg(7)}).kind, kDeliveredNothing);
+    EXPECT_EQ(Run().number, 1);
+    EXPECT_EQ(Started(), installDir + "\\Scrivlet.exe");
+    SetEditorPath("");
+    EXPECT_EQ(Run().number, 1);
+    EXPECT_EQ(Started(), installDir + "\\Scrivlet.exe");
+
+    SetEditorPath(installDir + "\\Scrivlet.exe");
+    Delivery d = Call("get", {StringArg("editorpath")});
+    EXPECT_EQ(d.kind, kDeliveredInt) << "settings stay integers";
+    EXPECT_EQ(d.number, 0);
+}
+
+// No silent fallback: the user named a program, so an uninstall entry that
+// would work is not used in its place.
+TEST_F(EditorPlaceTest, ANamedProgramThatIsNotThereOrDoesNotFitIsReportedNeverPassedOver)
+{
+    std::string missing = installDir + "\\gone\\MyEditor.exe";
+    std::string tooLong = "C:\\" + std::string(300, 'd') + "\\MyEditor.exe";
+    SetEditorScript("QH_TEST_DEEP", std::string(250, 'e'));
+    const struct {
+        std::string value;
+        DWORD type;
+        std::string shown;  // the path the box names, if any
+    } cases[] = {
+        {missing, REG_SZ, missing},
+        {installDir, REG_SZ, installDir},  // a folder, not a program
+        {tooLong, REG_SZ, ""},
+        {"C:\\%QH_TEST_DEEP%\\MyEditor.exe", REG_EXPAND_SZ, ""},  // too long once expanded
+    };
+    for (const auto& c : cases) {
+        SetEditorPath(c.value, c.type);
+        BoxCatcher catcher;
+        Delivery d = Run();
+        EXPECT_EQ(d.kind, kDeliveredBool) << c.value;
+        EXPECT_EQ(d.number, 0) << c.value;
+        EXPECT_FALSE(AnyStarted()) << "nothing started for " << c.value;
+        std::vector<BoxCatcher::Box> boxes = catcher.Seen();
+        ASSERT_EQ(boxes.size(), 1u) << c.value;
+        EXPECT_EQ(boxes[0].text.compare(0, 19, "Scrivlet not found."), 0) << boxes[0].text;
+        if (!c.shown.empty()) {
+            EXPECT_NE(boxes[0].text.find(c.shown), std::string::npos) << boxes[0].text;
+        }
+        EXPECT_EQ(boxes[0].text.find("dddddddddd"), std::string::npos) << "never cut and shown";
+    }
+    SetEnvironmentVariableA("QH_TEST_DEEP", NULL);
+    EXPECT_EQ(Call("updated").number, 0) << "nothing was recorded";
+}
+
+// The command line holds a deep folder's program and a long file path
+// together, past 260 bytes: the edit starts.
+TEST_F(EditorPlaceTest, ALongPathInALongFolderStillStarts)
+{
+    std::string deep = installDir + "\\" + std::string(200 - installDir.size() - 1, 'f');
+    ASSERT_EQ(deep.size(), 200u);
+    InstallEditor(deep);
+    std::string longPage = workDir + "\\" + std::string(250 - workDir.size() - 6, 'p') + ".html";
+    ASSERT_EQ(longPage.size(), 250u);
+    WriteFileBytes(longPage, "x");
+    page = longPage;
+    BoxCatcher catcher;
+    EXPECT_EQ(Run().number, 1);
+    EXPECT_EQ(Started(), deep + "\\Scrivlet.exe");
+    EXPECT_EQ(LogValue(ReadLog(logPath), "file"), longPage);
+    EXPECT_TRUE(catcher.Seen().empty());
+    RemoveTree(deep);
+}
+
+// The editor gets none of the host's handles: a pipe whose write end it
+// held would never report its end to the host, and a file it held would
+// stay locked until the editor exits.
+TEST_F(EditorPlaceTest, TheEditorInheritsNoneOfTheHostsHandles)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    HANDLE readEnd = NULL, writeEnd = NULL;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    std::string locked = workDir + "\\locked.bin";
+    HANDLE file = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+    NamedEvent go("go");
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", go.name);
+    ASSERT_EQ(Call("run", {StringArg(page)}).number, 1);
+    EditorPid(logPath);  // the editor is running
+    CloseHandle(writeEnd);
+    CloseHandle(file);
+
+    DWORD available = 0;
+    EXPECT_FALSE(PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BROKEN_PIPE) << "the pipe's write end lives on";
+    HANDLE again = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the file is still held, error " << GetLastError();
+    if (again != INVALID_HANDLE_VALUE)
+        CloseHandle(again);
+    go.Set();
+    EXPECT_TRUE(WaitEditorExit(logPath));
+    CloseHandle(readEnd);
 }

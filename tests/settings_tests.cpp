@@ -103,6 +103,25 @@ TEST_F(SettingsTest, GetLeavesAMissingKeyMissingAndSetCreatesIt)
     EXPECT_EQ(GetInt("height"), 0);
 }
 
+// A key made for this logon session only would vanish when the user logs
+// off, taking every setting with it. Under a volatile key the registry
+// refuses a lasting child key, so making one tells what the key is.
+TEST_F(SettingsTest, TheKeySetMakesOutlivesTheLogonSession)
+{
+    DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Penhollow");
+    Set("width", 640);
+    std::string probe = std::string(kSettingsKey) + "\\lasting";
+    HKEY key = NULL;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, probe.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_SUCCESS)
+        << "the settings key, or one above it, lasts only for this session";
+    if (key != NULL)
+        RegCloseKey(key);
+    DeleteKeyTree(HKEY_CURRENT_USER, probe.c_str());
+    EXPECT_EQ(GetInt("width"), 640);
+}
+
 TEST_F(SettingsTest, NegativeValueIsStoredAsALittleEndianDword)
 {
     Set("offset", -5);

@@ -138,9 +138,9 @@ bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type, s
     return ok;
 }
 
-void SetUninstallString(const std::string& value, REGSAM view)
+void SetUninstallString(const std::string& value, REGSAM view, HKEY root)
 {
-    SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, value.c_str(),
+    SetRawValue(root, kUninstallKey, "UninstallString", REG_SZ, value.c_str(),
                 (DWORD)value.size() + 1, view);
 }
 
@@ -148,6 +148,22 @@ void RemoveUninstallEntry()
 {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY);
+    DeleteKeyTree(HKEY_CURRENT_USER, kUninstallKey);
+}
+
+void SetEditorPath(const std::string& path, DWORD type)
+{
+    SetRawValue(HKEY_CURRENT_USER, kSettingsKey, "EditorPath", type, path.c_str(),
+                (DWORD)path.size() + 1);
+}
+
+void ClearEditorPath()
+{
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "EditorPath");
+        RegCloseKey(key);
+    }
 }
 
 bool RunsOnWow64()

@@ -34,8 +34,14 @@ void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, cons
 bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type,
                    std::string* data);
 bool KeyExists(HKEY root, const char* path, REGSAM view = 0);
-void SetUninstallString(const std::string& value, REGSAM view = 0);
-void RemoveUninstallEntry();  // from both views
+// The uninstall entry machine-wide (HKEY_LOCAL_MACHINE, in a view) or, as
+// a setup run for the current user alone writes it, under HKEY_CURRENT_USER.
+void SetUninstallString(const std::string& value, REGSAM view = 0,
+                        HKEY root = HKEY_LOCAL_MACHINE);
+void RemoveUninstallEntry();  // from every place
+// "EditorPath" in the settings key: the editor's program, named by the user.
+void SetEditorPath(const std::string& path, DWORD type = REG_SZ);
+void ClearEditorPath();
 bool RunsOnWow64();           // a 32-bit program on 64-bit Windows
 
 // The stand-in editor copied as "<dir>\Scrivlet.exe" and registered through

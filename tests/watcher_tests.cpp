@@ -53,6 +53,9 @@ TEST_F(WatcherTest, EditorExitClicksTheDialogsOkControl)
     EXPECT_EQ(click.receiver, dialog.window);
     EXPECT_EQ(click.wParam, MAKEWPARAM(1234, BN_CLICKED));
     EXPECT_EQ(click.lParam, (LPARAM)ok);
+    // A sent click would run the host's OK handler inside whatever its
+    // thread is doing; a posted one waits its turn in the queue.
+    EXPECT_FALSE(click.sent) << "the click was sent, not posted";
     ASSERT_TRUE(WaitWatcherEnded());
     EXPECT_EQ(TestDialog::Received().size(), 1u);
     host.exit();

@@ -13,21 +13,37 @@
 
 #include "tools/host/edit_dialog.h"
 #include "tools/host/host_table.h"
+#include "tools/host/probes.h"
 
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
+static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
+
+// How long the edit dialog waits for the plug-in's click before the host
+// closes it itself, and the event it sets once the dialog is on screen.
+static DWORD g_dialogTimeoutS = 600;
+static HANDLE g_shownEvent = NULL;
+static int g_threadsBefore = 0;  // before any handler ran: no watcher yet
 
 static int Usage()
 {
     fprintf(stderr,
-            "usage: qhost PLUGIN.dll handlers\n"
+            "usage: qhost [OPTIONS] PLUGIN.dll COMMAND ...\n"
+            "options, before PLUGIN.dll:\n"
+            "       --dialog-timeout SECONDS   close the edit dialog when no click came by then\n"
+            "                                  (default 600), and exit non-zero\n"
+            "       --signal-when-shown NAME   an event, made at start, set once the dialog is shown\n"
+            "commands:\n"
+            "       qhost PLUGIN.dll handlers\n"
             "       qhost PLUGIN.dll get NAME\n"
             "       qhost PLUGIN.dll set NAME VALUE\n"
             "       qhost PLUGIN.dll run FILE\n"
             "       qhost PLUGIN.dll edit-source FILE.html [WORKDIR]\n"
             "       qhost PLUGIN.dll draw WIDTH HEIGHT OUT.bmp\n"
             "       qhost register-editor DIR     (the editor's uninstall entry)\n"
-            "       qhost unregister-editor\n");
+            "       qhost unregister-editor\n"
+            "       qhost set-editor-path PATH    (the editor's program, named in the settings)\n"
+            "       qhost clear-editor-path\n");
     return 2;
 }
 
@@ -96,15 +112,44 @@ static bool EditorExitTime(unsigned long long* stamp)
     return found;
 }
 
+struct Shown {
+    bool watcherAlive = false;
+};
+
+static void OnDialogShown(void* context)
+{
+    Shown* shown = (Shown*)context;
+    // The plug-in's watcher is the one thread a handler leaves behind.
+    shown->watcherAlive = CountThreads() > g_threadsBefore;
+    if (g_shownEvent != NULL)
+        SetEvent(g_shownEvent);
+}
+
+// Shows the edit dialog until the plug-in clicks OK (or the user closes
+// it). A dialog that no click closed in time is closed here, with the one
+// line that says why, and the answer is false.
 static bool ShowDialog(PluginHost* host)
 {
     Delivery title;
     if (!Call(host, "get", {StringArg("dialogtitle")}, &title, true))
         return false;
+    Shown shown;
     EditDialogRun run;
     run.title = title.text.c_str();
+    run.onShown = OnDialogShown;
+    run.context = &shown;
+    run.timeoutMs = g_dialogTimeoutS * 1000;
     printf("dialog \"%s\" shown\n", run.title);
     RunEditDialog(&run);
+    if (run.outcome == kDialogTimedOut) {
+        if (!shown.watcherAlive)
+            Fail("the editor ended before the dialog was shown, so nothing clicked it; closed it after " +
+                 std::to_string(g_dialogTimeoutS) + " s");
+        else
+            Fail("no click came within " + std::to_string(g_dialogTimeoutS) +
+                 " s; closed the dialog (the editor may still be open)");
+        return false;
+    }
     printf("dialog closed by %s\n", run.outcome == IDOK       ? "OK"
                                     : run.outcome == IDCANCEL ? "Cancel"
                                                               : "failure");
@@ -115,7 +160,11 @@ static bool ShowDialog(PluginHost* host)
         printf("dismissed %.1f ms after the editor exited\n",
                ((double)okStamp - (double)exitStamp) / 10000.0);
     }
-    return run.outcome == IDOK || run.outcome == IDCANCEL;
+    if (run.outcome != IDOK && run.outcome != IDCANCEL) {
+        Fail("the edit dialog could not be shown");
+        return false;
+    }
+    return true;
 }
 
 static bool ReadWholeFile(const char* path, std::string* text)
@@ -166,7 +215,7 @@ static int EditSource(PluginHost* host, const char* page, const char* workDir)
     if (d.kind != kDeliveredBool || !d.number)
         return Fail("the edit did not start");
     if (!ShowDialog(host))
-        return Fail("the edit dialog could not be shown");
+        return 1;  // the text stays in the temporary file
     Delivery updated, edited, ended;
     if (!Call(host, "updated", {}, &updated) || !Call(host, "getEdit", {}, &edited, true))
         return 1;
@@ -267,6 +316,36 @@ static int UnregisterEditor()
     return 0;
 }
 
+// A path with %VARIABLES% in it is stored to be expanded when it is used.
+static int SetEditorPath(const char* path)
+{
+    DWORD type = strchr(path, '%') != NULL ? REG_EXPAND_SZ : REG_SZ;
+    HKEY key = NULL;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return Fail("cannot create the settings key");
+    LONG rc = RegSetValueExA(key, "EditorPath", 0, type, (const BYTE*)path, (DWORD)strlen(path) + 1);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return Fail("cannot write EditorPath");
+    printf("EditorPath = %s (%s)\n", path, type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ");
+    return 0;
+}
+
+static int ClearEditorPath()
+{
+    HKEY key = NULL;
+    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key);
+    if (rc == ERROR_SUCCESS) {
+        rc = RegDeleteValueA(key, "EditorPath");
+        RegCloseKey(key);
+    }
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+        return Fail("cannot remove EditorPath");
+    printf("EditorPath cleared\n");
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -274,6 +353,29 @@ int main(int argc, char** argv)
         return RegisterEditor(argv[2]);
     if (argc == 2 && strcmp(argv[1], "unregister-editor") == 0)
         return UnregisterEditor();
+    if (argc == 3 && strcmp(argv[1], "set-editor-path") == 0)
+        return SetEditorPath(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "clear-editor-path") == 0)
+        return ClearEditorPath();
+    // Options come first.
+    while (argc >= 3 && strncmp(argv[1], "--", 2) == 0) {
+        int seconds = 0;
+        if (strcmp(argv[1], "--dialog-timeout") == 0) {
+            if (!ParseInt(argv[2], &seconds) || seconds <= 0 || seconds > 86400)
+                return Fail("--dialog-timeout takes seconds, 1 to 86400");
+            g_dialogTimeoutS = (DWORD)seconds;
+        } else if (strcmp(argv[1], "--signal-when-shown") == 0) {
+            if (g_shownEvent != NULL)
+                CloseHandle(g_shownEvent);
+            g_shownEvent = CreateEventA(NULL, TRUE, FALSE, argv[2]);
+            if (g_shownEvent == NULL)
+                return Fail(std::string("cannot make the event ") + argv[2]);
+        } else {
+            return Usage();
+        }
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 3)
         return Usage();
 
@@ -298,6 +400,7 @@ int main(int argc, char** argv)
     if (!LoadPlugin(&host, argv[1], &error))
         return Fail(error);
     int entryResult = host.entry(&host.table);
+    g_threadsBefore = CountThreads();
 
     int rc = 0;
     Delivery d;
@@ -313,8 +416,8 @@ int main(int argc, char** argv)
         rc = 1;
         if (Call(&host, "run", {StringArg(argv[3])}, &d)) {
             rc = d.kind == kDeliveredBool && d.number ? 0 : 1;
-            if (rc == 0 && ShowDialog(&host))
-                Call(&host, "updated", {}, &d);
+            if (rc == 0)
+                rc = ShowDialog(&host) && Call(&host, "updated", {}, &d) ? 0 : 1;
         }
     } else if (command == "edit-source") {
         rc = EditSource(&host, argv[3], extra == 2 ? argv[4] : NULL);

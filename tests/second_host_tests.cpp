@@ -1,0 +1,216 @@
+// Two hosts on one desktop, each with the module loaded: the second is the
+// reference host, qhost, in a process of its own. Each host's editor exit
+// clicks that host's own dialog, and one host's live source edit is never
+// overwritten, nor its file deleted, by the other.
+#include "editor_fixture.h"
+
+#include <string>
+#include <vector>
+
+class SecondHostTest : public EditorTest {
+protected:
+    // The other host: qhost running one command against the module, with
+    // an editor of its own that waits for their.go before it exits.
+    struct OtherHost {
+        HANDLE process = NULL;
+        DWORD pid = 0;
+        NamedEvent go{"their-go"};
+        NamedEvent ready{"their-ready"};
+        NamedEvent shown{"their-shown"};
+        std::string output;
+    } their;
+
+    void TearDown() override
+    {
+        their.go.Set();
+        if (their.process != NULL) {
+            if (!PumpUntil([&] { return Ended(); }))
+                TerminateProcess(their.process, 1);
+            CloseHandle(their.process);
+        }
+        EditorTest::TearDown();
+    }
+
+    void StartOtherHost(const std::vector<std::string>& command)
+    {
+        their.output = workDir + "\\qhost.out";
+        SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+        HANDLE out = CreateFileA(their.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        ASSERT_NE(out, INVALID_HANDLE_VALUE);
+        std::string line = "\"" + BinDir() + "\\qhost.exe\" --dialog-timeout 300 --signal-when-shown " +
+                           their.shown.name + " \"" + ModulePath() + "\"";
+        for (const std::string& arg : command)
+            line += " \"" + arg + "\"";
+        // Their editor inherits this script from their host.
+        ClearEditorScript();
+        SetEditorScript("QH_EDITOR_LOG", workDir + "\\their-editor.log");
+        SetEditorScript("QH_EDITOR_GO", their.go.name);
+        SetEditorScript("QH_EDITOR_READY", their.ready.name);
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof(startup));
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out;
+        startup.hStdError = out;
+        PROCESS_INFORMATION info;
+        BOOL started = CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+        CloseHandle(out);
+        ClearEditorScript();
+        ASSERT_TRUE(started) << line;
+        CloseHandle(info.hThread);
+        their.process = info.hProcess;
+        their.pid = info.dwProcessId;
+    }
+    bool Ended() { return WaitForSingleObject(their.process, 0) == WAIT_OBJECT_0; }
+    // Their host's answer once it has ended, with what it printed.
+    DWORD TheirExit()
+    {
+        EXPECT_TRUE(PumpUntil([&] { return Ended(); }, 120000)) << "their host never ended";
+        DWORD code = 0;
+        GetExitCodeProcess(their.process, &code);
+        return code;
+    }
+    bool WaitFor(NamedEvent& event)
+    {
+        return PumpUntil([&] { return event.WaitFor(0) || Ended(); }, 120000) && !Ended();
+    }
+};
+
+TEST_F(SecondHostTest, EachEditorsExitClicksOnlyItsOwnHostsDialog)
+{
+    std::string ourPage = workDir + "\\ours.html";
+    std::string theirPage = workDir + "\\theirs.html";
+    WriteFileBytes(ourPage, "ours");
+    WriteFileBytes(theirPage, "theirs");
+    TestDialog dialog;
+    HWND ok = dialog.AddButton(dialog.window, "OK", 1234);
+    StartOtherHost({"run", theirPage});
+    ASSERT_TRUE(WaitFor(their.shown)) << "their dialog was never shown";
+
+    HWND first = FindWindowA(NULL, kDialogTitle);
+    DWORD firstOwner = 0;
+    GetWindowThreadProcessId(first, &firstOwner);
+    ASSERT_EQ(firstOwner, their.pid) << "their dialog lies above ours";
+
+    NamedEvent go("our-go");
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", go.name);
+    ASSERT_EQ(Call("run", {StringArg(ourPage)}).number, 1);
+    go.Set();
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    ASSERT_TRUE(WaitWatcherEnded());
+    EXPECT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }));
+    ASSERT_EQ(TestDialog::Received().size(), 1u) << "our dialog, exactly once";
+    EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
+    EXPECT_FALSE(Ended()) << "their dialog was clicked: " << ReadFileBytes(their.output);
+    EXPECT_TRUE(IsWindow(first));
+
+    their.go.Set();
+    EXPECT_EQ(TheirExit(), 0u) << "their editor's exit clicks their dialog: "
+                               << ReadFileBytes(their.output);
+    EXPECT_NE(ReadFileBytes(their.output).find("dialog closed by OK"), std::string::npos);
+    EXPECT_EQ(TestDialog::Received().size(), 1u) << "and ours no more";
+}
+
+// Two hosts editing the sources of two documents in one folder would share
+// its temporary file: whichever editor saved last would win, and the first
+// "endEdit" would delete the file the other editor shows.
+TEST_F(SecondHostTest, AnotherHostsLiveSourceEditInAFolderIsLeftAlone)
+{
+    std::string folder = NewTempDir("shared");
+    std::string theirPage = workDir + "\\theirs.html";
+    std::string theirFile = folder + "\\QuillhavenTemp.html";
+    WriteFileBytes(theirPage, "<p>their document</p>");
+
+    NextLog();
+    ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("<p>our first</p>")}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    StartOtherHost({"edit-source", theirPage, folder});
+    ASSERT_TRUE(WaitFor(their.ready)) << "their editor never started";
+    ASSERT_EQ(ReadFileBytes(theirFile), "<p>their document</p>");
+
+    std::string upper = folder;
+    CharUpperBuffA(&upper[0], (DWORD)upper.size());
+    for (const std::string& spelling : {folder, upper, folder + "\\."}) {
+        BoxCatcher catcher;
+        NextLog();
+        std::string before = CurrentDir();
+        Delivery d = Call("startEdit", {StringArg(spelling), StringArg("<p>ours</p>")});
+        EXPECT_EQ(d.kind, kDeliveredBool) << spelling;
+        EXPECT_EQ(d.number, 0) << spelling;
+        EXPECT_EQ(CurrentDir(), before);
+        std::vector<BoxCatcher::Box> boxes = catcher.Seen();
+        ASSERT_EQ(boxes.size(), 1u) << spelling;
+        EXPECT_NE(boxes[0].text.find("already being edited in Scrivlet"), std::string::npos)
+            << boxes[0].text;
+        bool started = true;
+        ReadFileBytes(logPath, &started);
+        EXPECT_FALSE(started) << "no editor for " << spelling;
+        EXPECT_EQ(ReadFileBytes(theirFile), "<p>their document</p>") << spelling;
+    }
+    // Our own edit is as it was: our text, in our folder, ours to end.
+    Delivery text = Call("getEdit");
+    EXPECT_EQ(text.text, "<p>our first</p>");
+    Call("endEdit");
+    EXPECT_EQ(ReadFileBytes(theirFile), "<p>their document</p>") << "our endEdit left theirs";
+
+    their.go.Set();
+    EXPECT_EQ(TheirExit(), 0u) << ReadFileBytes(their.output);
+    bool exists = true;
+    ReadFileBytes(theirFile, &exists);
+    EXPECT_FALSE(exists) << "their endEdit removed their file";
+
+    NextLog();
+    EXPECT_EQ(Call("startEdit", {StringArg(folder), StringArg("<p>ours</p>")}).number, 1)
+        << "the folder is free once their edit has ended";
+    EXPECT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(ReadFileBytes(theirFile), "<p>ours</p>");
+    Call("endEdit");
+    RemoveTree(folder);
+}
+
+// The mark lives in the host's process: a host that dies in the middle of
+// an edit, however it dies, leaves the folder free.
+TEST_F(SecondHostTest, AHostKilledInTheMiddleOfItsEditLeavesNoMark)
+{
+    std::string folder = NewTempDir("shared");
+    std::string theirPage = workDir + "\\theirs.html";
+    WriteFileBytes(theirPage, "<p>their document</p>");
+    StartOtherHost({"edit-source", theirPage, folder});
+    ASSERT_TRUE(WaitFor(their.ready));
+    ASSERT_TRUE(TerminateProcess(their.process, 9));
+    ASSERT_EQ(TheirExit(), 9u);
+
+    BoxCatcher catcher;
+    NextLog();
+    EXPECT_EQ(Call("startEdit", {StringArg(folder), StringArg("<p>ours</p>")}).number, 1);
+    EXPECT_TRUE(WaitEditorExit(logPath));
+    EXPECT_TRUE(catcher.Seen().empty());
+    EXPECT_EQ(ReadFileBytes(folder + "\\QuillhavenTemp.html"), "<p>ours</p>");
+    Call("endEdit");
+    their.go.Set();  // their editor outlived its host
+    RemoveTree(folder);
+}
+
+// This host's own mark never refuses: a second "startEdit" in the same
+// folder, however spelled, replaces the first edit.
+TEST_F(SecondHostTest, TheSameHostsSecondStartEditInAFolderReplacesItsFirst)
+{
+    NamedEvent go("our-go");
+    NextLog();
+    SetEditorScript("QH_EDITOR_GO", go.name);
+    ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("first")}).number, 1);
+    std::string firstLog = logPath;
+    std::string upper = workDir;
+    CharUpperBuffA(&upper[0], (DWORD)upper.size());
+    BoxCatcher catcher;
+    NextLog();
+    EXPECT_EQ(Call("startEdit", {StringArg(upper), StringArg("second")}).number, 1);
+    EXPECT_TRUE(catcher.Seen().empty());
+    EXPECT_EQ(ReadFileBytes(workDir + "\\QuillhavenTemp.html"), "second");
+    go.Set();
+    EXPECT_TRUE(WaitEditorExit(firstLog));
+    EXPECT_TRUE(WaitEditorExit(logPath));
+    Call("endEdit");
+}
