@@ -33,6 +33,11 @@ protected:
 
     void StartOtherHost(const std::vector<std::string>& command)
     {
+        if (their.process != NULL)
+            CloseHandle(their.process);
+        their.process = NULL;
+        for (NamedEvent* event : {&their.go, &their.ready, &their.shown})
+            ResetEvent(event->handle);
         their.output = workDir + "\\qhost.out";
         SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
         HANDLE out = CreateFileA(their.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
@@ -74,6 +79,15 @@ protected:
     bool WaitFor(NamedEvent& event)
     {
         return PumpUntil([&] { return event.WaitFor(0) || Ended(); }, 120000) && !Ended();
+    }
+    // Their editor exits once their dialog is on screen, so that its exit
+    // has a dialog to click; then their host reads back, ends, and exits.
+    DWORD FinishTheirEdit()
+    {
+        EXPECT_TRUE(WaitFor(their.shown)) << "their dialog was never shown: "
+                                          << ReadFileBytes(their.output);
+        their.go.Set();
+        return TheirExit();
     }
 };
 
@@ -155,8 +169,7 @@ TEST_F(SecondHostTest, AnotherHostsLiveSourceEditInAFolderIsLeftAlone)
     Call("endEdit");
     EXPECT_EQ(ReadFileBytes(theirFile), "<p>their document</p>") << "our endEdit left theirs";
 
-    their.go.Set();
-    EXPECT_EQ(TheirExit(), 0u) << ReadFileBytes(their.output);
+    EXPECT_EQ(FinishTheirEdit(), 0u) << ReadFileBytes(their.output);
     bool exists = true;
     ReadFileBytes(theirFile, &exists);
     EXPECT_FALSE(exists) << "their endEdit removed their file";
@@ -213,4 +226,33 @@ TEST_F(SecondHostTest, TheSameHostsSecondStartEditInAFolderReplacesItsFirst)
     EXPECT_TRUE(WaitEditorExit(firstLog));
     EXPECT_TRUE(WaitEditorExit(logPath));
     Call("endEdit");
+}
+
+// The mark ends with the edit: a folder this host has moved on from, whose
+// edit it has ended, or whose host has called JSAExit is free for another.
+TEST_F(SecondHostTest, AFolderThisHostIsDoneWithIsFreeForAnother)
+{
+    std::string theirPage = workDir + "\\theirs.html";
+    WriteFileBytes(theirPage, "<p>their document</p>");
+    std::string left = NewTempDir("left");
+    std::string ended = NewTempDir("ended");
+    std::string exited = NewTempDir("exited");
+    auto ourEdit = [&](const std::string& folder) {
+        NextLog();
+        EXPECT_EQ(Call("startEdit", {StringArg(folder), StringArg("<p>ours</p>")}).number, 1);
+        EXPECT_TRUE(WaitEditorExit(logPath));
+    };
+    auto theirEdit = [&](const std::string& folder) {
+        StartOtherHost({"edit-source", theirPage, folder});
+        EXPECT_EQ(FinishTheirEdit(), 0u) << folder << ": " << ReadFileBytes(their.output);
+        RemoveTree(folder);
+    };
+    ourEdit(left);
+    ourEdit(ended);
+    Call("endEdit");
+    theirEdit(left);
+    theirEdit(ended);
+    ourEdit(exited);
+    host.exit();
+    theirEdit(exited);
 }
