@@ -132,7 +132,15 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
 // captioned "OK", and the click posted to that control's parent.
 static void Walk(HWND)
 {
-    HWND dialog = FindWindowA(NULL, kTwinTitle);
+    // As the watcher does: the first window of the title that is this
+    // process's own.
+    HWND dialog = NULL;
+    while ((dialog = FindWindowExA(NULL, dialog, NULL, kTwinTitle)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(dialog, &owner);
+        if (owner == GetCurrentProcessId())
+            break;
+    }
     if (dialog == NULL)
         return;
     for (HWND window = GetWindow(dialog, GW_CHILD); window != NULL; window = NextInPreOrder(dialog, window)) {
