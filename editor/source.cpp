@@ -21,17 +21,17 @@ static BOOL SaveCurrentDir(char* saved)
     return length != 0 && length < MAX_PATH;
 }
 
-// Makes the latest edit's directory current, after saving the current one;
-// on failure the current directory is unchanged. Before any "startEdit"
-// there is none, and the current directory stays. A work directory that has
-// vanished since fails: a file of that name elsewhere is another document's.
-static BOOL EnterWorkDir(char* saved)
+// The temporary file of the latest edit, in full, so that reading it back
+// or removing it leaves the process's current directory alone. Before any
+// "startEdit" there is no edit directory: the name is taken in the current
+// one. A work directory that has vanished since names no file: a file of
+// that name elsewhere is another document's.
+static void EditedTempFile(char* path)
 {
-    if (!SaveCurrentDir(saved))
-        return FALSE;
     if (g_workDir[0] == '\0')
-        return TRUE;
-    return SetCurrentDirectoryA(g_workDir);
+        StringCchCopyA(path, MAX_PATH, kTempName);
+    else
+        StringCchPrintfA(path, MAX_PATH, "%s\\%s", g_workDir, kTempName);  // fits: startEdit checked
 }
 
 static BOOL WriteWholeFile(HANDLE file, const char* text)
@@ -98,36 +98,44 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
 {
     (void)unused;
     (void)args;
-    char saved[MAX_PATH];
-    if (!EnterWorkDir(saved))
-        return 0;
+    char path[MAX_PATH];
+    EditedTempFile(path);
 
     int delivered = 0;
+    HANDLE heap = GetProcessHeap();
     char* text = NULL;
     LARGE_INTEGER size;
     DWORD got = 0;
-    HANDLE file = CreateFileA(kTempName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         goto out;
     if (!GetFileSizeEx(file, &size) || size.QuadPart > (LONGLONG)(MAXDWORD - 32))
         goto out;
-    text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
+    if (heap != NULL)
+        text = (char*)HeapAlloc(heap, 0, (SIZE_T)size.QuadPart + 32);
     if (text == NULL)
         goto out;
     // A failed read delivers nothing rather than an empty text the host
-    // would take for the edit.
-    if (!ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL))
-        goto out;
+    // would take for the edit. A read may move fewer bytes than asked (a
+    // network file, a file being written): the rest is read on until the
+    // end, and only a file that ended sooner delivers less than its size.
+    while (got < (DWORD)size.QuadPart) {
+        DWORD moved = 0;
+        if (!ReadFile(file, text + got, (DWORD)size.QuadPart - got, &moved, NULL))
+            goto out;
+        if (moved == 0)
+            break;
+        got += moved;
+    }
     text[got] = '\0';
     delivered = g_host->ReturnString(g_host, text, result);
 
 out:
     if (text != NULL)
-        HeapFree(GetProcessHeap(), 0, text);
+        HeapFree(heap, 0, text);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
-    SetCurrentDirectoryA(saved);
     return delivered;
 }
 
@@ -138,11 +146,9 @@ int __cdecl OnEndEdit(void* unused, JSAArg* args, JSAResult result)
     (void)result;
     // The mark goes only once the file is gone: another host may take the
     // folder from then on.
-    char saved[MAX_PATH];
-    if (EnterWorkDir(saved)) {
-        DeleteFileA(kTempName);
-        SetCurrentDirectoryA(saved);
-    }
+    char path[MAX_PATH];
+    EditedTempFile(path);
+    DeleteFileA(path);
     ReleaseEditMark();
     return 0;
 }

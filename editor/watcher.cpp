@@ -19,6 +19,7 @@
 enum { kRunning, kDismissing, kClicking, kStopped };
 
 struct Watcher {
+    HANDLE heap;  // the one it was allocated from
     HANDLE thread;
     HANDLE process;
     HANDLE stop;  // manual-reset, set by a stop
@@ -35,7 +36,7 @@ static void ReleaseWatcher(Watcher* watcher)
         CloseHandle(watcher->stop);
     if (watcher->thread != NULL)
         CloseHandle(watcher->thread);
-    HeapFree(GetProcessHeap(), 0, watcher);
+    HeapFree(watcher->heap, 0, watcher);
 }
 
 static BOOL Moves(Watcher* watcher, LONG from, LONG to)
@@ -156,12 +157,14 @@ void StartWatcher(HANDLE process)
 {
     StopWatcher();
 
-    Watcher* watcher = (Watcher*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Watcher));
+    HANDLE heap = GetProcessHeap();
+    Watcher* watcher = heap != NULL ? (Watcher*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(Watcher)) : NULL;
     if (watcher == NULL) {
         if (process != NULL)
             CloseHandle(process);
         return;
     }
+    watcher->heap = heap;
     watcher->process = process;
     watcher->state = kRunning;
     // A watcher that could not be stopped is not started.

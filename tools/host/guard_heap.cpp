@@ -34,6 +34,7 @@ struct Reservation {
 };
 
 SRWLOCK g_lock = SRWLOCK_INIT;
+volatile LONG g_live = 0;  // blocks handed out and not yet freed
 Reservation g_quarantine[kQuarantineBlocks];
 int g_oldest = 0;
 int g_held = 0;
@@ -65,6 +66,7 @@ void* Allocate(DWORD flags, SIZE_T size)
     BYTE* block = base + pages * page - rounded;
     Header* header = (Header*)(block - sizeof(Header));
     header->magic = kLive;
+    InterlockedIncrement(&g_live);
     header->size = size;
     header->base = base;
     header->span = span;
@@ -93,6 +95,7 @@ void Quarantine(Header* header)
     Reservation freed = {header->base, (header->span + kGranularity - 1) & ~(kGranularity - 1)};
     SIZE_T span = header->span;
     header->magic = 0;
+    InterlockedDecrement(&g_live);
     DWORD old = 0;
     VirtualProtect(freed.base, span, PAGE_NOACCESS, &old);
     AcquireSRWLockExclusive(&g_lock);
@@ -151,6 +154,11 @@ SIZE_T WINAPI GuardSize(HANDLE heap, DWORD flags, LPCVOID block)
 }
 
 }  // namespace
+
+int GuardHeapLiveBlocks()
+{
+    return g_live;
+}
 
 bool GuardModuleHeap(HMODULE module)
 {

@@ -10,3 +10,5 @@
 // HeapSize; false when it imports none of them. Blocks are 8-byte aligned:
 // a size that is a multiple of 8 leaves no slack before the guard page.
 bool GuardModuleHeap(HMODULE module);
+// Blocks the guarded modules hold: allocated and not yet freed.
+int GuardHeapLiveBlocks();

@@ -1,0 +1,522 @@
+// The fault injector's wrappers, one per fallible import, and the plan that
+// says which call fails.
+#include "faults.h"
+
+#include <string.h>
+
+#include "imports.h"
+
+namespace {
+
+volatile LONG g_mode = kFaultNone;
+volatile LONG g_n = 0;
+volatile LONG g_calls = 0;
+volatile LONG g_shortable = 0;
+volatile LONG g_faults = 0;
+SRWLOCK g_lock = SRWLOCK_INIT;
+std::map<std::string, int> g_byName;
+std::string g_faulted;
+
+// Counts the call and answers whether it is the one to fail.
+bool Turn(const char* name)
+{
+    LONG call = InterlockedIncrement(&g_calls);
+    bool fail = (g_mode == kFaultNth && call == g_n) || (g_mode == kFaultFromNth && call >= g_n);
+    AcquireSRWLockExclusive(&g_lock);
+    g_byName[name]++;
+    if (fail && g_faulted.empty())
+        g_faulted = name;
+    ReleaseSRWLockExclusive(&g_lock);
+    if (fail)
+        InterlockedIncrement(&g_faults);
+    return fail;
+}
+
+bool ShortTurn()
+{
+    LONG call = InterlockedIncrement(&g_shortable);
+    bool answer = g_mode == kShortNth && call == g_n;
+    if (answer)
+        InterlockedIncrement(&g_faults);
+    return answer;
+}
+
+#define NEXT(fn) decltype(&fn) next_##fn = fn
+// A failure: the call is not made.
+#define FAIL_WITH(value, error)   \
+    do {                          \
+        SetLastError(error);      \
+        return value;             \
+    } while (0)
+
+// kernel32
+NEXT(CreateFileA);
+NEXT(CreateEventA);
+NEXT(CreateProcessA);
+NEXT(CreateThread);
+NEXT(DeleteFileA);
+NEXT(ExpandEnvironmentStringsA);
+NEXT(FindFirstFileA);
+NEXT(GetCurrentDirectoryA);
+NEXT(SetCurrentDirectoryA);
+NEXT(GetFileAttributesA);
+NEXT(GetFileSizeEx);
+NEXT(GetFullPathNameA);
+NEXT(GetLongPathNameA);
+NEXT(GetProcessHeap);
+NEXT(HeapAlloc);
+NEXT(ReadFile);
+NEXT(WriteFile);
+NEXT(SetEndOfFile);
+NEXT(SetFilePointer);
+NEXT(SetEvent);
+NEXT(WaitForSingleObject);
+NEXT(WaitForMultipleObjects);
+NEXT(MsgWaitForMultipleObjectsEx);
+NEXT(CloseHandle);
+NEXT(FindClose);
+NEXT(HeapFree);
+// user32
+NEXT(FindWindowExA);
+NEXT(GetWindow);
+NEXT(GetParent);
+NEXT(GetWindowTextA);
+NEXT(GetWindowLongA);
+NEXT(GetWindowThreadProcessId);
+NEXT(PostMessageA);
+NEXT(MessageBoxA);
+NEXT(LoadBitmapA);
+// gdi32
+NEXT(CreateCompatibleDC);
+NEXT(SelectObject);
+NEXT(BitBlt);
+NEXT(DeleteDC);
+NEXT(DeleteObject);
+// advapi32
+NEXT(RegOpenKeyExA);
+NEXT(RegCreateKeyExA);
+NEXT(RegQueryValueExA);
+NEXT(RegSetValueExA);
+NEXT(RegCloseKey);
+
+HANDLE WINAPI W_CreateFileA(LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g)
+{
+    if (Turn("CreateFileA"))
+        FAIL_WITH(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);  // antivirus holds it, a read-only folder
+    return next_CreateFileA(a, b, c, d, e, f, g);
+}
+HANDLE WINAPI W_CreateEventA(LPSECURITY_ATTRIBUTES a, BOOL b, BOOL c, LPCSTR d)
+{
+    if (Turn("CreateEventA"))
+        FAIL_WITH(NULL, ERROR_NO_SYSTEM_RESOURCES);
+    return next_CreateEventA(a, b, c, d);
+}
+BOOL WINAPI W_CreateProcessA(LPCSTR a, LPSTR b, LPSECURITY_ATTRIBUTES c, LPSECURITY_ATTRIBUTES d, BOOL e,
+                             DWORD f, LPVOID g, LPCSTR h, LPSTARTUPINFOA i, LPPROCESS_INFORMATION j)
+{
+    if (Turn("CreateProcessA"))
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
+    return next_CreateProcessA(a, b, c, d, e, f, g, h, i, j);
+}
+HANDLE WINAPI W_CreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T b, LPTHREAD_START_ROUTINE c, LPVOID d, DWORD e,
+                             LPDWORD f)
+{
+    if (Turn("CreateThread"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_CreateThread(a, b, c, d, e, f);
+}
+BOOL WINAPI W_DeleteFileA(LPCSTR a)
+{
+    if (Turn("DeleteFileA"))
+        FAIL_WITH(FALSE, ERROR_SHARING_VIOLATION);
+    return next_DeleteFileA(a);
+}
+DWORD WINAPI W_ExpandEnvironmentStringsA(LPCSTR a, LPSTR b, DWORD c)
+{
+    if (Turn("ExpandEnvironmentStringsA"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_ExpandEnvironmentStringsA(a, b, c);
+}
+HANDLE WINAPI W_FindFirstFileA(LPCSTR a, LPWIN32_FIND_DATAA b)
+{
+    if (Turn("FindFirstFileA"))
+        FAIL_WITH(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    return next_FindFirstFileA(a, b);
+}
+DWORD WINAPI W_GetCurrentDirectoryA(DWORD a, LPSTR b)
+{
+    if (Turn("GetCurrentDirectoryA"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_GetCurrentDirectoryA(a, b);
+}
+BOOL WINAPI W_SetCurrentDirectoryA(LPCSTR a)
+{
+    if (Turn("SetCurrentDirectoryA"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_SetCurrentDirectoryA(a);
+}
+DWORD WINAPI W_GetFileAttributesA(LPCSTR a)
+{
+    if (Turn("GetFileAttributesA"))
+        FAIL_WITH(INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED);
+    return next_GetFileAttributesA(a);
+}
+BOOL WINAPI W_GetFileSizeEx(HANDLE a, PLARGE_INTEGER b)
+{
+    if (Turn("GetFileSizeEx"))
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
+    return next_GetFileSizeEx(a, b);
+}
+DWORD WINAPI W_GetFullPathNameA(LPCSTR a, DWORD b, LPSTR c, LPSTR* d)
+{
+    if (Turn("GetFullPathNameA"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_GetFullPathNameA(a, b, c, d);
+}
+DWORD WINAPI W_GetLongPathNameA(LPCSTR a, LPSTR b, DWORD c)
+{
+    if (Turn("GetLongPathNameA"))
+        FAIL_WITH(0, ERROR_ACCESS_DENIED);
+    return next_GetLongPathNameA(a, b, c);
+}
+HANDLE WINAPI W_GetProcessHeap()
+{
+    if (Turn("GetProcessHeap"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_GetProcessHeap();
+}
+LPVOID WINAPI W_HeapAlloc(HANDLE a, DWORD b, SIZE_T c)
+{
+    if (Turn("HeapAlloc"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_HeapAlloc(a, b, c);
+}
+BOOL WINAPI W_ReadFile(HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
+{
+    if (Turn("ReadFile"))
+        FAIL_WITH(FALSE, ERROR_LOCK_VIOLATION);  // another program locked a range
+    if (c >= 2 && ShortTurn())
+        c /= 2;
+    return next_ReadFile(a, b, c, d, e);
+}
+BOOL WINAPI W_WriteFile(HANDLE a, LPCVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
+{
+    if (Turn("WriteFile"))
+        FAIL_WITH(FALSE, ERROR_DISK_FULL);
+    if (c >= 2 && ShortTurn())
+        c /= 2;
+    return next_WriteFile(a, b, c, d, e);
+}
+BOOL WINAPI W_SetEndOfFile(HANDLE a)
+{
+    if (Turn("SetEndOfFile"))
+        FAIL_WITH(FALSE, ERROR_DISK_FULL);
+    return next_SetEndOfFile(a);
+}
+DWORD WINAPI W_SetFilePointer(HANDLE a, LONG b, PLONG c, DWORD d)
+{
+    if (Turn("SetFilePointer"))
+        FAIL_WITH(INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER);
+    return next_SetFilePointer(a, b, c, d);
+}
+BOOL WINAPI W_SetEvent(HANDLE a)
+{
+    if (Turn("SetEvent"))
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    return next_SetEvent(a);
+}
+DWORD WINAPI W_WaitForSingleObject(HANDLE a, DWORD b)
+{
+    if (Turn("WaitForSingleObject"))
+        FAIL_WITH(WAIT_FAILED, ERROR_INVALID_HANDLE);
+    return next_WaitForSingleObject(a, b);
+}
+DWORD WINAPI W_WaitForMultipleObjects(DWORD a, const HANDLE* b, BOOL c, DWORD d)
+{
+    if (Turn("WaitForMultipleObjects"))
+        FAIL_WITH(WAIT_FAILED, ERROR_INVALID_HANDLE);
+    return next_WaitForMultipleObjects(a, b, c, d);
+}
+DWORD WINAPI W_MsgWaitForMultipleObjectsEx(DWORD a, const HANDLE* b, DWORD c, DWORD d, DWORD e)
+{
+    if (Turn("MsgWaitForMultipleObjectsEx"))
+        FAIL_WITH(WAIT_FAILED, ERROR_INVALID_HANDLE);
+    return next_MsgWaitForMultipleObjectsEx(a, b, c, d, e);
+}
+// Releases: the failure is answered after the release is made, since no
+// caller could release a handle whose release never happened.
+BOOL WINAPI W_CloseHandle(HANDLE a)
+{
+    BOOL ok = next_CloseHandle(a);
+    if (Turn("CloseHandle"))
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    return ok;
+}
+BOOL WINAPI W_FindClose(HANDLE a)
+{
+    BOOL ok = next_FindClose(a);
+    if (Turn("FindClose"))
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    return ok;
+}
+BOOL WINAPI W_HeapFree(HANDLE a, DWORD b, LPVOID c)
+{
+    BOOL ok = next_HeapFree(a, b, c);
+    if (Turn("HeapFree"))
+        FAIL_WITH(FALSE, ERROR_INVALID_PARAMETER);
+    return ok;
+}
+
+HWND WINAPI W_FindWindowExA(HWND a, HWND b, LPCSTR c, LPCSTR d)
+{
+    if (Turn("FindWindowExA"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_FindWindowExA(a, b, c, d);
+}
+HWND WINAPI W_GetWindow(HWND a, UINT b)
+{
+    if (Turn("GetWindow"))
+        FAIL_WITH(NULL, ERROR_INVALID_WINDOW_HANDLE);
+    return next_GetWindow(a, b);
+}
+HWND WINAPI W_GetParent(HWND a)
+{
+    if (Turn("GetParent"))
+        FAIL_WITH(NULL, ERROR_INVALID_WINDOW_HANDLE);
+    return next_GetParent(a);
+}
+int WINAPI W_GetWindowTextA(HWND a, LPSTR b, int c)
+{
+    if (Turn("GetWindowTextA")) {
+        if (b != NULL && c > 0)
+            b[0] = '\0';  // as Windows leaves it on failure
+        FAIL_WITH(0, ERROR_INVALID_WINDOW_HANDLE);
+    }
+    return next_GetWindowTextA(a, b, c);
+}
+LONG WINAPI W_GetWindowLongA(HWND a, int b)
+{
+    if (Turn("GetWindowLongA"))
+        FAIL_WITH(0, ERROR_INVALID_WINDOW_HANDLE);
+    return next_GetWindowLongA(a, b);
+}
+DWORD WINAPI W_GetWindowThreadProcessId(HWND a, LPDWORD b)
+{
+    if (Turn("GetWindowThreadProcessId"))
+        FAIL_WITH(0, ERROR_INVALID_WINDOW_HANDLE);  // *b is left as it was
+    return next_GetWindowThreadProcessId(a, b);
+}
+BOOL WINAPI W_PostMessageA(HWND a, UINT b, WPARAM c, LPARAM d)
+{
+    if (Turn("PostMessageA"))
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_QUOTA);  // the queue is full
+    return next_PostMessageA(a, b, c, d);
+}
+int WINAPI W_MessageBoxA(HWND a, LPCSTR b, LPCSTR c, UINT d)
+{
+    if (Turn("MessageBoxA"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_MessageBoxA(a, b, c, d);
+}
+HBITMAP WINAPI W_LoadBitmapA(HINSTANCE a, LPCSTR b)
+{
+    if (Turn("LoadBitmapA"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_LoadBitmapA(a, b);
+}
+
+HDC WINAPI W_CreateCompatibleDC(HDC a)
+{
+    if (Turn("CreateCompatibleDC"))
+        FAIL_WITH(NULL, ERROR_NOT_ENOUGH_MEMORY);
+    return next_CreateCompatibleDC(a);
+}
+HGDIOBJ WINAPI W_SelectObject(HDC a, HGDIOBJ b)
+{
+    if (Turn("SelectObject"))
+        FAIL_WITH(NULL, ERROR_INVALID_HANDLE);
+    return next_SelectObject(a, b);
+}
+BOOL WINAPI W_BitBlt(HDC a, int b, int c, int d, int e, HDC f, int g, int h, DWORD i)
+{
+    if (Turn("BitBlt"))
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
+    return next_BitBlt(a, b, c, d, e, f, g, h, i);
+}
+BOOL WINAPI W_DeleteDC(HDC a)
+{
+    BOOL ok = next_DeleteDC(a);
+    if (Turn("DeleteDC"))
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    return ok;
+}
+BOOL WINAPI W_DeleteObject(HGDIOBJ a)
+{
+    BOOL ok = next_DeleteObject(a);
+    if (Turn("DeleteObject"))
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    return ok;
+}
+
+// The registry answers its error instead of setting the last error.
+LSTATUS WINAPI W_RegOpenKeyExA(HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e)
+{
+    if (Turn("RegOpenKeyExA"))
+        return ERROR_ACCESS_DENIED;  // a policy denies the key
+    return next_RegOpenKeyExA(a, b, c, d, e);
+}
+LSTATUS WINAPI W_RegCreateKeyExA(HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f,
+                                 const LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i)
+{
+    if (Turn("RegCreateKeyExA"))
+        return ERROR_ACCESS_DENIED;
+    return next_RegCreateKeyExA(a, b, c, d, e, f, g, h, i);
+}
+LSTATUS WINAPI W_RegQueryValueExA(HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f)
+{
+    if (Turn("RegQueryValueExA"))
+        return ERROR_ACCESS_DENIED;
+    if (e == NULL || f == NULL)
+        return next_RegQueryValueExA(a, b, c, d, e, f);
+    DWORD size = *f;
+    DWORD type = REG_NONE;
+    LSTATUS rc = next_RegQueryValueExA(a, b, c, &type, e, f);
+    if (d != NULL)
+        *d = type;
+    // A string stored without its NUL, exactly as long as the buffer: digits,
+    // so that a reader that runs past it reads a number it must not answer.
+    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 && ShortTurn()) {
+        memset(e + (*f > 0 ? *f - 1 : 0), '7', size - (*f > 0 ? *f - 1 : 0));
+        *f = size;
+    }
+    return rc;
+}
+LSTATUS WINAPI W_RegSetValueExA(HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f)
+{
+    if (Turn("RegSetValueExA"))
+        return ERROR_ACCESS_DENIED;
+    return next_RegSetValueExA(a, b, c, d, e, f);
+}
+LSTATUS WINAPI W_RegCloseKey(HKEY a)
+{
+    LSTATUS rc = next_RegCloseKey(a);
+    if (Turn("RegCloseKey"))
+        return ERROR_INVALID_HANDLE;
+    return rc;
+}
+
+#define WRAP(fn) {#fn, (void*)W_##fn, (void**)&next_##fn}
+
+const ImportRedirect kKernel32[] = {
+    WRAP(CreateFileA), WRAP(CreateEventA), WRAP(CreateProcessA), WRAP(CreateThread),
+    WRAP(DeleteFileA), WRAP(ExpandEnvironmentStringsA), WRAP(FindFirstFileA),
+    WRAP(GetCurrentDirectoryA), WRAP(SetCurrentDirectoryA), WRAP(GetFileAttributesA),
+    WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetProcessHeap),
+    WRAP(HeapAlloc), WRAP(ReadFile), WRAP(WriteFile), WRAP(SetEndOfFile), WRAP(SetFilePointer),
+    WRAP(SetEvent), WRAP(WaitForSingleObject), WRAP(WaitForMultipleObjects),
+    WRAP(CloseHandle), WRAP(FindClose), WRAP(HeapFree),
+};
+const ImportRedirect kUser32[] = {
+    WRAP(FindWindowExA), WRAP(GetWindow), WRAP(GetParent), WRAP(GetWindowTextA),
+    WRAP(GetWindowLongA), WRAP(GetWindowThreadProcessId), WRAP(PostMessageA), WRAP(MessageBoxA),
+    WRAP(LoadBitmapA), WRAP(MsgWaitForMultipleObjectsEx),
+};
+const ImportRedirect kGdi32[] = {
+    WRAP(CreateCompatibleDC), WRAP(SelectObject), WRAP(BitBlt), WRAP(DeleteDC), WRAP(DeleteObject),
+};
+const ImportRedirect kAdvapi32[] = {
+    WRAP(RegOpenKeyExA), WRAP(RegCreateKeyExA), WRAP(RegQueryValueExA), WRAP(RegSetValueExA),
+    WRAP(RegCloseKey),
+};
+
+const struct {
+    const char* dll;
+    const ImportRedirect* wrappers;
+    int count;
+} kDlls[] = {
+    {"KERNEL32.dll", kKernel32, ARRAYSIZE(kKernel32)},
+    {"USER32.dll", kUser32, ARRAYSIZE(kUser32)},
+    {"GDI32.dll", kGdi32, ARRAYSIZE(kGdi32)},
+    {"ADVAPI32.dll", kAdvapi32, ARRAYSIZE(kAdvapi32)},
+};
+
+// Imports that need no wrapper: they document no failure, or a "failure"
+// that is an answer (no message waiting), or they are the compiler's
+// runtime and its start-up, which run before any handler.
+const char* const kCannotFail[] = {
+    "GetCurrentProcessId", "GetLastError", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "CharUpperBuffA", "PeekMessageA",
+    "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
+    "LeaveCriticalSection", "FreeLibrary", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
+    "TlsGetValue", "VirtualProtect", "VirtualQuery",
+};
+
+bool IsClassified(const char* dll, const char* name)
+{
+    for (const auto& d : kDlls) {
+        if (lstrcmpiA(d.dll, dll) != 0)
+            continue;
+        for (int i = 0; i < d.count; i++)
+            if (strcmp(d.wrappers[i].name, name) == 0)
+                return true;
+    }
+    for (const char* known : kCannotFail)
+        if (strcmp(known, name) == 0)
+            return true;
+    return lstrcmpiA(dll, "msvcrt.dll") == 0;  // the C runtime
+}
+
+}  // namespace
+
+bool InjectFaults(HMODULE module)
+{
+    int changed = 0;
+    for (const auto& d : kDlls)
+        changed += RedirectImports(module, d.dll, d.wrappers, d.count);
+    return changed > 0;
+}
+
+void PlanFaults(FaultMode mode, int n)
+{
+    AcquireSRWLockExclusive(&g_lock);
+    g_byName.clear();
+    g_faulted.clear();
+    ReleaseSRWLockExclusive(&g_lock);
+    InterlockedExchange(&g_mode, kFaultNone);
+    InterlockedExchange(&g_calls, 0);
+    InterlockedExchange(&g_shortable, 0);
+    InterlockedExchange(&g_faults, 0);
+    InterlockedExchange(&g_n, n);
+    InterlockedExchange(&g_mode, mode);
+}
+
+int FallibleCalls() { return g_calls; }
+int ShortableCalls() { return g_shortable; }
+int FaultsMade() { return g_faults; }
+
+std::map<std::string, int> CallsByName()
+{
+    AcquireSRWLockExclusive(&g_lock);
+    std::map<std::string, int> copy = g_byName;
+    ReleaseSRWLockExclusive(&g_lock);
+    return copy;
+}
+
+std::string FaultedCall()
+{
+    AcquireSRWLockExclusive(&g_lock);
+    std::string name = g_faulted;
+    ReleaseSRWLockExclusive(&g_lock);
+    return name;
+}
+
+std::vector<std::string> UnclassifiedImports(HMODULE module)
+{
+    std::vector<std::string> unknown;
+    for (const std::string& import : ListImports(module)) {
+        size_t bang = import.find('!');
+        if (!IsClassified(import.substr(0, bang).c_str(), import.c_str() + bang + 1))
+            unknown.push_back(import);
+    }
+    return unknown;
+}

@@ -1,0 +1,36 @@
+// A fault injector for one module: its imports of the Windows functions that
+// can fail go through wrappers that pass each call on, or, when its turn
+// comes, answer that function's documented failure with a realistic last
+// error, without making the call. Calls are counted across all the module's
+// threads, in the order they are made.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+enum FaultMode {
+    kFaultNone,    // count only
+    kFaultNth,     // the n-th fallible call fails, once
+    kFaultFromNth, // every fallible call from the n-th on fails: memory that stays short
+    kShortNth,     // the n-th call that can answer short does: ReadFile and WriteFile move
+                   // half the bytes with success, RegQueryValueExA fills the whole buffer
+                   // with a string that has no NUL
+};
+
+// Redirects the module's fallible imports, after any earlier redirection (a
+// guard heap stays in place: the wrapper calls what the slot held).
+bool InjectFaults(HMODULE module);
+// Starts a run: counts set to zero, the plan in force from the next call.
+void PlanFaults(FaultMode mode, int n);
+int FallibleCalls();  // made since the run started
+int ShortableCalls();
+int FaultsMade();     // failures or short answers given in this run
+std::map<std::string, int> CallsByName();
+std::string FaultedCall();  // the name of the first call made to fail, or ""
+
+// Functions the module imports that are neither wrapped here nor known to
+// need no wrapper (they can't fail, or they belong to the compiler's runtime).
+std::vector<std::string> UnclassifiedImports(HMODULE module);
