@@ -123,11 +123,16 @@ static int ReadNamedEditor(char* program)
     char raw[MAX_PATH];
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExA(key, kEditorPathValue, NULL, &type, NULL, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    LONG rc = RegQueryValueExA(key, kEditorPathValue, NULL, &type, NULL, &size);
+    if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ))
         goto out;
+    // A value that is there but can't be read is not passed over either.
+    if (rc != ERROR_SUCCESS) {
+        answer = kUnusable;
+        goto out;
+    }
     if (ReadRegText(key, kEditorPathValue, raw, ARRAYSIZE(raw), &type) == 0) {
-        if (size > 1)  // a string, but longer than a path can be
+        if (size > 1)  // a string, but longer than a path can be, or unreadable
             answer = kUnusable;
         goto out;
     }
@@ -162,7 +167,7 @@ BOOL FindEditorProgram(char* program)
         return TRUE;
     case kUnusable:
         if (program[0] == '\0')
-            ReportEditorMissing("The program named by EditorPath has a path too long for Windows.");
+            ReportEditorMissing("EditorPath could not be read, or names a path too long for Windows.");
         else
             ReportEditorMissing("The program named by EditorPath is not there:", program);
         return FALSE;
