@@ -108,8 +108,9 @@ BOOL FindEditorDir(char* dir)
 // What the user named in the settings: kNoneNamed when there is no string
 // value (or an empty one: a host's "set" of the name writes a number, which
 // counts as none), kNamed with the program's full path, kUnusable when it
-// names no file (program holds what was tried) or does not fit (program is
-// empty): it is never cut, and never passed over for an uninstall entry.
+// names no file (program holds what was tried), does not fit or can't be
+// read (program is empty): it is never cut, and never passed over for an
+// uninstall entry.
 enum { kNoneNamed, kNamed, kUnusable };
 
 static int ReadNamedEditor(char* program)
