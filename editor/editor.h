@@ -17,13 +17,14 @@ DWORD ReadRegString(HKEY key, const char* name, char* buffer, DWORD size);
 void ReportEditorMissing(const char* why = NULL, const char* path = NULL);
 
 // Launcher and watcher. LaunchEditor answers the editor's process handle or
-// NULL; StartWatcher takes that handle over. StopWatcher asks the watcher to
+// NULL; the editor's current directory is dir, or the host's when dir is
+// NULL. StartWatcher takes that handle over. StopWatcher asks the watcher to
 // end and returns once its thread is gone; a stopped watcher clicks nothing.
-HANDLE LaunchEditor(const char* program, const char* path);
+HANDLE LaunchEditor(const char* program, const char* path, const char* dir = NULL);
 void StartWatcher(HANDLE process);
 void StopWatcher(void);
 // Launches and watches, or shows the not-found box and answers FALSE.
-BOOL OpenInEditor(const char* program, const char* path);
+BOOL OpenInEditor(const char* program, const char* path, const char* dir = NULL);
 
 // The edited-file record.
 extern char g_editedPath[MAX_PATH];

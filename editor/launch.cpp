@@ -6,7 +6,7 @@
 // Both the program and the file are quoted: an unquoted program path with a
 // blank in it ("C:\Program Files\...") lets CreateProcessA run C:\Program.exe.
 // Any program and file whose paths fit MAX_PATH fit here together.
-HANDLE LaunchEditor(const char* program, const char* path)
+HANDLE LaunchEditor(const char* program, const char* path, const char* dir)
 {
     char commandLine[2 * MAX_PATH + 8];
     if (FAILED(StringCchPrintfA(commandLine, ARRAYSIZE(commandLine), "\"%s\" \"%s\"", program,
@@ -20,15 +20,15 @@ HANDLE LaunchEditor(const char* program, const char* path)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof(process));
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, dir, &startup, &process))
         return NULL;
     CloseHandle(process.hThread);
     return process.hProcess;
 }
 
-BOOL OpenInEditor(const char* program, const char* path)
+BOOL OpenInEditor(const char* program, const char* path, const char* dir)
 {
-    HANDLE process = LaunchEditor(program, path);
+    HANDLE process = LaunchEditor(program, path, dir);
     if (process == NULL) {
         ReportEditorMissing("It could not be started from:", program);
         return FALSE;

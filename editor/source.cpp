@@ -12,14 +12,9 @@ static const char kEditInUse[] =
     "Finish that edit first, then try again.";
 
 char g_workDir[MAX_PATH] = "";
-
-// A current directory that does not fit cannot be set back, so a handler
-// that can't save it doesn't change it.
-static BOOL SaveCurrentDir(char* saved)
-{
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, saved);
-    return length != 0 && length < MAX_PATH;
-}
+// FALSE from the moment a "startEdit" names its directory until its text is
+// in the file whole: a part left there is never delivered as the edit.
+static BOOL g_textWhole = TRUE;
 
 // The temporary file of the latest edit, in full, so that reading it back
 // or removing it leaves the process's current directory alone. Before any
@@ -44,6 +39,12 @@ static BOOL WriteWholeFile(HANDLE file, const char* text)
     return WriteFile(file, text, length, &written, NULL) && written == length;
 }
 
+static BOOL IsDirectory(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
 {
     (void)unused;
@@ -54,43 +55,40 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     // path the editor gets and the edited-file record name the same file.
     char workDir[MAX_PATH];
     char tempPath[MAX_PATH];
-    char saved[MAX_PATH];
     DWORD length = GetFullPathNameA(dirArg, ARRAYSIZE(workDir), workDir, NULL);
     if (length == 0 || length >= ARRAYSIZE(workDir) ||
         FAILED(StringCchPrintfA(tempPath, ARRAYSIZE(tempPath), "%s\\%s", workDir, kTempName)) ||
-        !SaveCurrentDir(saved))
-        return g_host->ReturnBool(g_host, 0, result);
-    if (!SetCurrentDirectoryA(workDir))
+        !IsDirectory(workDir))
         return g_host->ReturnBool(g_host, 0, result);
     // Another host's live edit here shares the file: nothing of it, nor of
     // this module's own edit, is touched.
     if (!TakeEditMark(workDir)) {
-        SetCurrentDirectoryA(saved);
         MessageBoxA(NULL, kEditInUse, NULL, MB_OK | MB_ICONERROR);
         return g_host->ReturnBool(g_host, 0, result);
     }
     StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
+    g_textWhole = FALSE;
 
-    BOOL ok = FALSE;
     char program[MAX_PATH];
-    HANDLE file = CreateFileA(kTempName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        goto out;
-    ok = WriteWholeFile(file, text);
+        return g_host->ReturnBool(g_host, 0, result);
+    g_textWhole = WriteWholeFile(file, text);
     CloseHandle(file);
-    if (!ok)
-        goto out;
+    // A disk that filled up, a quota: what part of the text was written is
+    // not left for the editor, nor for a host, to take for the whole.
+    if (!g_textWhole) {
+        DeleteFileA(tempPath);
+        return g_host->ReturnBool(g_host, 0, result);
+    }
 
-    g_savedWriteTime = GetWriteTime(kTempName);
+    g_savedWriteTime = GetWriteTime(tempPath);
     StringCchCopyA(g_editedPath, ARRAYSIZE(g_editedPath), tempPath);  // fits: checked above
 
-    // The editor starts while the work directory is current, so it is the
-    // editor's own current directory too.
-    ok = FindEditorProgram(program) && OpenInEditor(program, tempPath);
-
-out:
-    SetCurrentDirectoryA(saved);
+    // The work directory is the editor's own current directory; the host's
+    // stays as it is.
+    BOOL ok = FindEditorProgram(program) && OpenInEditor(program, tempPath, workDir);
     return g_host->ReturnBool(g_host, ok ? 1 : 0, result);
 }
 
@@ -100,6 +98,8 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
     (void)args;
     char path[MAX_PATH];
     EditedTempFile(path);
+    if (!g_textWhole)
+        return 0;
 
     int delivered = 0;
     HANDLE heap = GetProcessHeap();

@@ -5,7 +5,10 @@
 #include "../settings/settings.h"
 
 // One record per launch, held in g_watcher from its start until the host's
-// thread starts the next watcher or stops watching. The watcher is never
+// thread starts the next watcher or stops watching. It has two owners, the
+// watcher's thread and the host's side, and whichever lets go of it last
+// releases it: a stop that could not see the thread end must not free what
+// the thread may still read. The watcher is never
 // killed: a thread killed inside a heap call or a loader lock leaves that
 // lock held for good, and its stack may never be freed. A stop asks instead,
 // and the watcher ends by itself at its next step.
@@ -23,7 +26,9 @@ struct Watcher {
     HANDLE thread;
     HANDLE process;
     HANDLE stop;  // manual-reset, set by a stop
+    HMODULE module;  // this module, held loaded until the thread has ended
     volatile LONG state;
+    volatile LONG owners;  // 2 while the thread runs, then 1, then none
 };
 
 static Watcher* volatile g_watcher = NULL;
@@ -37,6 +42,12 @@ static void ReleaseWatcher(Watcher* watcher)
     if (watcher->thread != NULL)
         CloseHandle(watcher->thread);
     HeapFree(watcher->heap, 0, watcher);
+}
+
+static void LetGo(Watcher* watcher)
+{
+    if (InterlockedDecrement(&watcher->owners) == 0)
+        ReleaseWatcher(watcher);
 }
 
 static BOOL Moves(Watcher* watcher, LONG from, LONG to)
@@ -109,32 +120,47 @@ static DWORD WINAPI WatchEditor(LPVOID parameter)
 {
     Watcher* self = (Watcher*)parameter;
     // A null process handle means the editor never started: the wait ends
-    // at once, but a stop that came first still wins.
+    // at once, but a stop that came first still wins. Otherwise only the
+    // editor's end clicks: a wait that failed has seen neither, and a click
+    // then would end the host's edit while the user is still in the editor.
+    // The user clicks OK instead.
+    BOOL ended = TRUE;
     if (self->process != NULL) {
         HANDLE waits[2] = {self->stop, self->process};
-        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        ended = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
         CloseHandle(self->process);
         self->process = NULL;
     }
-    if (Moves(self, kRunning, kDismissing))
+    if (ended && Moves(self, kRunning, kDismissing))
         DismissEditDialog(self);
+    HMODULE module = self->module;
+    LetGo(self);
+    FreeLibraryAndExitThread(module, 0);
     return 0;
 }
 
 // The walk reads the text of the host's own windows, and each read is a
 // message sent to this thread: a plain wait here would deadlock with it.
 // Only sent messages are answered; posted ones stay queued for the host.
-static void WaitUntilGone(HANDLE thread)
+// Answers FALSE when no wait could tell that the thread has ended.
+static BOOL WaitUntilGone(HANDLE thread)
 {
+    MSG message;
     for (;;) {
         DWORD woken = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, 0);
         if (woken == WAIT_OBJECT_0)
-            return;
-        if (woken != WAIT_OBJECT_0 + 1) {
-            WaitForSingleObject(thread, INFINITE);
-            return;
-        }
-        MSG message;
+            return TRUE;
+        if (woken != WAIT_OBJECT_0 + 1)
+            break;
+        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    // The same wait in steps, answering sent messages between them.
+    for (;;) {
+        DWORD woken = WaitForSingleObject(thread, 100);
+        if (woken == WAIT_OBJECT_0)
+            return TRUE;
+        if (woken != WAIT_TIMEOUT)
+            return FALSE;
         PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
@@ -146,11 +172,14 @@ void StopWatcher(void)
         return;
     if (!Moves(watcher, kRunning, kStopped))
         Moves(watcher, kDismissing, kStopped);
-    SetEvent(watcher->stop);
     // The caller may unload the module next: the thread must be gone, not
-    // merely on its way out.
-    WaitUntilGone(watcher->thread);
-    ReleaseWatcher(watcher);
+    // merely on its way out. A watcher that can't be woken ends only with
+    // the editor, and no wait can tell when a thread is gone: the host is
+    // not kept waiting for either. The record is left to the thread, which
+    // releases it as it ends, and the module stays loaded until then.
+    if (SetEvent(watcher->stop))
+        WaitUntilGone(watcher->thread);
+    LetGo(watcher);
 }
 
 void StartWatcher(HANDLE process)
@@ -167,14 +196,21 @@ void StartWatcher(HANDLE process)
     watcher->heap = heap;
     watcher->process = process;
     watcher->state = kRunning;
+    watcher->owners = 2;
     // A watcher that could not be stopped is not started.
     watcher->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (watcher->stop == NULL) {
         ReleaseWatcher(watcher);
         return;
     }
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)&WatchEditor,
+                            &watcher->module)) {
+        ReleaseWatcher(watcher);
+        return;
+    }
     watcher->thread = CreateThread(NULL, 8192, WatchEditor, watcher, 0, NULL);
     if (watcher->thread == NULL) {
+        FreeLibrary(watcher->module);
         ReleaseWatcher(watcher);
         return;
     }

@@ -15,6 +15,7 @@ volatile LONG g_shortable = 0;
 volatile LONG g_faults = 0;
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::map<std::string, int> g_byName;
+std::map<std::string, int> g_faultedByName;
 std::string g_faulted;
 
 // Counts the call and answers whether it is the one to fail.
@@ -24,6 +25,8 @@ bool Turn(const char* name)
     bool fail = (g_mode == kFaultNth && call == g_n) || (g_mode == kFaultFromNth && call >= g_n);
     AcquireSRWLockExclusive(&g_lock);
     g_byName[name]++;
+    if (fail)
+        g_faultedByName[name]++;
     if (fail && g_faulted.empty())
         g_faulted = name;
     ReleaseSRWLockExclusive(&g_lock);
@@ -63,6 +66,7 @@ NEXT(GetFileAttributesA);
 NEXT(GetFileSizeEx);
 NEXT(GetFullPathNameA);
 NEXT(GetLongPathNameA);
+NEXT(GetModuleHandleExA);
 NEXT(GetProcessHeap);
 NEXT(HeapAlloc);
 NEXT(ReadFile);
@@ -178,6 +182,15 @@ DWORD WINAPI W_GetLongPathNameA(LPCSTR a, LPSTR b, DWORD c)
     if (Turn("GetLongPathNameA"))
         FAIL_WITH(0, ERROR_ACCESS_DENIED);
     return next_GetLongPathNameA(a, b, c);
+}
+BOOL WINAPI W_GetModuleHandleExA(DWORD a, LPCSTR b, HMODULE* c)
+{
+    if (Turn("GetModuleHandleExA")) {
+        if (c != NULL)
+            *c = NULL;
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return next_GetModuleHandleExA(a, b, c);
 }
 HANDLE WINAPI W_GetProcessHeap()
 {
@@ -411,7 +424,7 @@ const ImportRedirect kKernel32[] = {
     WRAP(CreateFileA), WRAP(CreateEventA), WRAP(CreateProcessA), WRAP(CreateThread),
     WRAP(DeleteFileA), WRAP(ExpandEnvironmentStringsA), WRAP(FindFirstFileA),
     WRAP(GetCurrentDirectoryA), WRAP(SetCurrentDirectoryA), WRAP(GetFileAttributesA),
-    WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetProcessHeap),
+    WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetModuleHandleExA), WRAP(GetProcessHeap),
     WRAP(HeapAlloc), WRAP(ReadFile), WRAP(WriteFile), WRAP(SetEndOfFile), WRAP(SetFilePointer),
     WRAP(SetEvent), WRAP(WaitForSingleObject), WRAP(WaitForMultipleObjects),
     WRAP(CloseHandle), WRAP(FindClose), WRAP(HeapFree),
@@ -447,7 +460,7 @@ const char* const kCannotFail[] = {
     "GetCurrentProcessId", "GetLastError", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "PeekMessageA",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
-    "LeaveCriticalSection", "FreeLibrary", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
+    "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
     "TlsGetValue", "VirtualProtect", "VirtualQuery",
 };
 
@@ -480,6 +493,7 @@ void PlanFaults(FaultMode mode, int n)
 {
     AcquireSRWLockExclusive(&g_lock);
     g_byName.clear();
+    g_faultedByName.clear();
     g_faulted.clear();
     ReleaseSRWLockExclusive(&g_lock);
     InterlockedExchange(&g_mode, kFaultNone);
@@ -498,6 +512,14 @@ std::map<std::string, int> CallsByName()
 {
     AcquireSRWLockExclusive(&g_lock);
     std::map<std::string, int> copy = g_byName;
+    ReleaseSRWLockExclusive(&g_lock);
+    return copy;
+}
+
+std::map<std::string, int> FaultsByName()
+{
+    AcquireSRWLockExclusive(&g_lock);
+    std::map<std::string, int> copy = g_faultedByName;
     ReleaseSRWLockExclusive(&g_lock);
     return copy;
 }

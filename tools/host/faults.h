@@ -29,6 +29,7 @@ int FallibleCalls();  // made since the run started
 int ShortableCalls();
 int FaultsMade();     // failures or short answers given in this run
 std::map<std::string, int> CallsByName();
+std::map<std::string, int> FaultsByName();  // of those, the ones made to fail
 std::string FaultedCall();  // the name of the first call made to fail, or ""
 
 // Functions the module imports that are neither wrapped here nor known to
