@@ -112,13 +112,21 @@ protected:
                 std::string where = std::string(road.name) + ", " + m.name + ", n=" + std::to_string(n) +
                                     (failed.empty() ? "" : " (" + failed + ")");
                 std::string verdict = road.judge(d);
+                // Counted before any report: the first failure printed makes
+                // Wine keep a thread and a handle of its own.
+                Held after = Now();
                 bool allowed = verdict == "" || verdict == "failure" || verdict.rfind("ok: ", 0) == 0;
                 if (!allowed)
                     ADD_FAILURE() << where << ": " << verdict;
                 outcomes[verdict == "" ? "success answer" : verdict == "failure" ? "failure answer"
                          : allowed ? verdict.substr(4) : "wrong"]++;
-                Held after = Now();
-                EXPECT_EQ(Describe(after), Describe(before)) << where << ": something is held or moved";
+                if (!(after == before)) {
+                    // Every later point would start from what this run left.
+                    ADD_FAILURE() << where << ": something is held or moved: " << Describe(after)
+                                  << " after, " << Describe(before) << " before";
+                    printf("%-11s stopped at its first run that left something behind\n", road.name);
+                    return;
+                }
             }
             tried += std::string(tried.empty() ? "" : ", ") + std::to_string(points) + " " + m.name;
         }
@@ -458,6 +466,7 @@ TEST_F(WatchedRoadsTest, TheHostsExitWithAWatcherWaiting)
     WarmUp();
     NamedEvent go("go");
     Watched w;
+    bool editorOutlivedExit = false;
     Sweep({"exit",
            [&] {
                WriteFileBytes(file, "<p>before</p>");
@@ -469,6 +478,12 @@ TEST_F(WatchedRoadsTest, TheHostsExitWithAWatcherWaiting)
            },
            [&] {
                host.exit();
+               // The editor waits for go, or two minutes: an exit that
+               // waited for the editor returns after it has ended.
+               HANDLE editor = OpenProcess(SYNCHRONIZE, FALSE, EditorPid(logPath));
+               editorOutlivedExit = editor != NULL && WaitForSingleObject(editor, 0) == WAIT_TIMEOUT;
+               if (editor != NULL)
+                   CloseHandle(editor);
                // Whatever the exit met, the editor goes on; its end clicks nothing.
                go.Set();
                w = Watched();
@@ -479,6 +494,8 @@ TEST_F(WatchedRoadsTest, TheHostsExitWithAWatcherWaiting)
                return Delivery();
            },
            [&](const Delivery&) -> std::string {
+               if (!editorOutlivedExit)
+                   return "the host's exit waited for the editor to end";
                if (!w.editorEnded)
                    return "the editor did not end";
                if (!w.watcherEnded)
