@@ -269,13 +269,18 @@ protected:
 
     std::string file;
     std::string edited = "<p>after</p>";
+    TestDialog dialog;
+    BoxCatcher catcher;  // the not-found box, shown on many failures
+    NamedEvent go{"go"};
 
     void SetUp() override
     {
         FaultSweepTest::SetUp();
+        dialog.AddButton(dialog.window, "OK", IDOK);
         file = workDir + "\\page.html";
         SetEditorScript("QH_EDITOR_ACTION", "replace");
         SetEditorScript("QH_EDITOR_TEXT", edited);
+        WarmUp();
     }
 
     // The first error box a process shows keeps GDI objects (its icon) and
@@ -288,7 +293,7 @@ protected:
     }
 
     // A fresh editor that edits once go is set, and a dialog with no clicks.
-    void NextEditor(NamedEvent& go)
+    void NextEditor()
     {
         ResetEvent(go.handle);
         NextLog();
@@ -300,7 +305,7 @@ protected:
     // for the editor or has ended without it, lets the editor finish, and
     // waits for the watcher's end. A click the watcher posted before the
     // editor was let go is counted as early.
-    Watched LetEditorFinish(NamedEvent& go)
+    Watched LetEditorFinish()
     {
         Watched w;
         PumpUntil([&] {
@@ -338,25 +343,20 @@ protected:
 
 TEST_F(WatchedRoadsTest, AFileEditThroughTheWatchersClick)
 {
-    TestDialog dialog;
-    dialog.AddButton(dialog.window, "OK", IDOK);
-    BoxCatcher catcher;
-    WarmUp();
-    NamedEvent go("go");
     Watched w;
     int faults = 0;
     Delivery updated;
     Sweep({"run",
            [&] {
                WriteFileBytes(file, "<p>before</p>");
-               NextEditor(go);
+               NextEditor();
            },
            [&] {
                w = Watched();
                updated = Delivery();
                Delivery d = Call("run", {StringArg(file)});
                if (d.number != 0) {
-                   w = LetEditorFinish(go);
+                   w = LetEditorFinish();
                    updated = Call("updated");
                }
                faults = FaultsMade();
@@ -378,11 +378,6 @@ TEST_F(WatchedRoadsTest, AFileEditThroughTheWatchersClick)
 
 TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
 {
-    TestDialog dialog;
-    dialog.AddButton(dialog.window, "OK", IDOK);
-    BoxCatcher catcher;
-    WarmUp();
-    NamedEvent go("go");
     const std::string original = std::string(2000, 'o') + "<p>before</p>";
     Watched w;
     int faults = 0;
@@ -392,7 +387,7 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
     Sweep({"source edit",
            [&] {
                DeleteFileA(TempFile().c_str());
-               NextEditor(go);
+               NextEditor();
            },
            [&] {
                w = Watched();
@@ -402,7 +397,7 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
                written = ReadFileBytes(TempFile(), &leftAfterStart);
                startedWith = d.number != 0;
                if (startedWith) {
-                   w = LetEditorFinish(go);
+                   w = LetEditorFinish();
                    updated = Call("updated");
                    text = Call("getEdit");
                    Call("endEdit");
@@ -460,17 +455,12 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
 
 TEST_F(WatchedRoadsTest, TheHostsExitWithAWatcherWaiting)
 {
-    TestDialog dialog;
-    dialog.AddButton(dialog.window, "OK", IDOK);
-    BoxCatcher catcher;
-    WarmUp();
-    NamedEvent go("go");
     Watched w;
     bool editorOutlivedExit = false;
     Sweep({"exit",
            [&] {
                WriteFileBytes(file, "<p>before</p>");
-               NextEditor(go);
+               NextEditor();
                PlanFaults(kFaultNone, 0);
                ASSERT_EQ(Call("run", {StringArg(file)}).number, 1);
                // The watcher waits on the editor.
