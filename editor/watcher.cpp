@@ -142,14 +142,14 @@ static DWORD WINAPI WatchEditor(LPVOID parameter)
 // The walk reads the text of the host's own windows, and each read is a
 // message sent to this thread: a plain wait here would deadlock with it.
 // Only sent messages are answered; posted ones stay queued for the host.
-// Answers FALSE when no wait could tell that the thread has ended.
-static BOOL WaitUntilGone(HANDLE thread)
+// Returns early only when no wait can tell whether the thread has ended.
+static void WaitUntilGone(HANDLE thread)
 {
     MSG message;
     for (;;) {
         DWORD woken = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, 0);
         if (woken == WAIT_OBJECT_0)
-            return TRUE;
+            return;
         if (woken != WAIT_OBJECT_0 + 1)
             break;
         PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -157,10 +157,8 @@ static BOOL WaitUntilGone(HANDLE thread)
     // The same wait in steps, answering sent messages between them.
     for (;;) {
         DWORD woken = WaitForSingleObject(thread, 100);
-        if (woken == WAIT_OBJECT_0)
-            return TRUE;
         if (woken != WAIT_TIMEOUT)
-            return FALSE;
+            return;
         PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }

@@ -20,7 +20,7 @@ protected:
         SetEditorScript("QH_EDITOR_TEXT", editorText);
         std::string before = CurrentDir();
         Delivery d = Call("startEdit", {StringArg(dir), StringArg(text)});
-        EXPECT_EQ(CurrentDir(), before) << "startEdit sets the current directory back";
+        EXPECT_EQ(CurrentDir(), before) << "startEdit leaves the current directory alone";
         EXPECT_EQ(d.kind, kDeliveredBool);
         if (d.number) {
             EXPECT_TRUE(WaitEditorExit(logPath));
@@ -31,7 +31,7 @@ protected:
     {
         std::string before = CurrentDir();
         Delivery d = Call("getEdit");
-        EXPECT_EQ(CurrentDir(), before) << "getEdit sets the current directory back";
+        EXPECT_EQ(CurrentDir(), before) << "getEdit leaves the current directory alone";
         return d;
     }
     void EndEdit()
@@ -39,7 +39,7 @@ protected:
         std::string before = CurrentDir();
         Delivery d = Call("endEdit");
         EXPECT_EQ(d.returnCalls, 0);
-        EXPECT_EQ(CurrentDir(), before) << "endEdit sets the current directory back";
+        EXPECT_EQ(CurrentDir(), before) << "endEdit leaves the current directory alone";
     }
     bool LogExists()
     {
@@ -167,7 +167,8 @@ TEST_F(SourceEditTest, TempFileThatCannotBeOpenedIsRefused)
 }
 
 // Run under a 2 MiB file-size limit by a test entry of its own: the text's
-// write comes back short, and a short write must not pass for the edit.
+// write comes back short, and a short write must not pass for the edit, nor
+// leave its part behind.
 TEST_F(SourceEditTest, ShortWriteIsRefusedAndLaunchesNothing)
 {
     const std::string text(3000000, 'w');
@@ -185,7 +186,10 @@ TEST_F(SourceEditTest, ShortWriteIsRefusedAndLaunchesNothing)
     EXPECT_EQ(d.kind, kDeliveredBool);
     EXPECT_EQ(d.number, 0);
     EXPECT_FALSE(LogExists()) << "no editor was started";
-    EXPECT_LE(ReadFileBytes(TempFile()).size(), (size_t)written) << "the module wrote on";
+    bool exists = true;
+    ReadFileBytes(TempFile(), &exists);
+    EXPECT_FALSE(exists) << "the part written was left in the file";
+    EXPECT_EQ(GetEdit().kind, kDeliveredNothing) << "a part was delivered as the text";
     EXPECT_EQ(Call("updated").number, 0) << "nothing was recorded";
 }
 
