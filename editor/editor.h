@@ -16,14 +16,38 @@ DWORD ReadRegString(HKEY key, const char* name, char* buffer, DWORD size);
 // "Scrivlet not found.", then why and the path tried, when given.
 void ReportEditorMissing(const char* why = NULL, const char* path = NULL);
 
-// Launcher and watcher. LaunchEditor answers the editor's process handle or
-// NULL; the editor's current directory is dir, or the host's when dir is
-// NULL. StartWatcher takes that handle over. StopWatcher asks the watcher to
-// end and returns once its thread is gone; a stopped watcher clicks nothing.
-HANDLE LaunchEditor(const char* program, const char* path, const char* dir = NULL);
-void StartWatcher(HANDLE process);
+// Blocks from the process heap; FreeBlock takes NULL.
+void* AllocBlock(SIZE_T size);
+void FreeBlock(void* data);
+
+// The editor's arguments, "EditorArguments" in the module's settings: NULL
+// when there are none, else a string from the process heap that the caller
+// frees with FreeBlock. FALSE when the value is there but can't be read.
+BOOL ReadEditorArguments(char** arguments);
+
+// One start of the editor: its first process and, when it could be put in a
+// job of the module's own, that job and the completion port that hears of
+// the job's processes, so that a launcher's children count as the editor.
+// started is the tick count at the launch; quickExitSeconds, from the
+// settings, how soon an end that wrote nothing is taken for a hand-off.
+struct EditorRun {
+    HANDLE process;
+    HANDLE job;
+    HANDLE port;
+    ULONGLONG started;
+    DWORD quickExitSeconds;
+};
+
+// Launcher and watcher. LaunchEditor starts the command line in dir (the
+// host's current directory when NULL) and fills run, or answers FALSE with
+// nothing started. StartWatcher takes the run's handles over and watches the
+// file of the edited-file record. StopWatcher asks the watcher to end and
+// returns once its thread is gone; a stopped watcher clicks nothing.
+BOOL LaunchEditor(char* commandLine, const char* dir, EditorRun* run);
+void StartWatcher(const EditorRun* run);
 void StopWatcher(void);
-// Launches and watches, or shows the not-found box and answers FALSE.
+// Builds the command line, launches and watches, or shows the not-found box
+// and answers FALSE.
 BOOL OpenInEditor(const char* program, const char* path, const char* dir = NULL);
 
 // The edited-file record.

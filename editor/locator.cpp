@@ -13,6 +13,7 @@ static const char kSetupSuffix[] = "\\SCRINST.EXE /R";
 static const int kSetupSuffixLength = ARRAYSIZE(kSetupSuffix) - 1;
 static const char kEditorProgram[] = "Scrivlet.exe";
 static const char kEditorPathValue[] = "EditorPath";
+static const char kEditorArgumentsValue[] = "EditorArguments";
 static const char kNotFound[] = "Scrivlet not found.";
 
 // RegQueryValueExA does not promise a NUL: a string stored without one is
@@ -105,68 +106,98 @@ BOOL FindEditorDir(char* dir)
     return TRUE;
 }
 
-// What the user named in the settings: kNoneNamed when there is no string
-// value (or an empty one: a host's "set" of the name writes a number, which
-// counts as none), kNamed with the program's full path, kUnusable when it
-// names no file (program holds what was tried), does not fit or can't be
-// read (program is empty): it is never cut, and never passed over for an
-// uninstall entry.
-enum { kNoneNamed, kNamed, kUnusable };
+// A string the user keeps in the module's settings, read with read access
+// alone: kAbsent when there is no string value, or an empty one (a host's
+// "set" of the name writes a number, which counts as none); kRead with the
+// text, REG_EXPAND_SZ expanded, in a block the caller frees; kUnreadable
+// when the value is there but can't be read: it is never passed over.
+enum { kAbsent, kRead, kUnreadable };
 
+static int ReadSettingText(const char* name, char** text)
+{
+    *text = NULL;
+    HKEY key = OpenSettingsKeyToRead();
+    if (key == NULL)
+        return kAbsent;
+
+    int answer = kUnreadable;
+    char* raw = NULL;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG rc = RegQueryValueExA(key, name, NULL, &type, NULL, &size);
+    if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)) {
+        answer = kAbsent;
+        goto out;
+    }
+    if (rc != ERROR_SUCCESS || size == MAXDWORD)
+        goto out;
+    // One byte more than the value, for a NUL it may lack. A value that grew
+    // between the two reads no longer fits, and is unreadable.
+    raw = (char*)AllocBlock(size + 1);
+    if (raw == NULL)
+        goto out;
+    if (ReadRegText(key, name, raw, size + 1, &type) == 0) {
+        if (size == 0)
+            answer = kAbsent;
+        goto out;
+    }
+    if (raw[0] == '\0') {
+        answer = kAbsent;
+        goto out;
+    }
+    if (type == REG_EXPAND_SZ) {
+        // The ANSI form may count one byte more than it stores.
+        DWORD needed = ExpandEnvironmentStringsA(raw, NULL, 0);
+        char* expanded = needed != 0 ? (char*)AllocBlock((SIZE_T)needed + 1) : NULL;
+        DWORD got = expanded != NULL ? ExpandEnvironmentStringsA(raw, expanded, needed + 1) : 0;
+        FreeBlock(raw);
+        raw = expanded;
+        if (got == 0 || got > needed + 1)
+            goto out;
+    }
+    *text = raw;
+    raw = NULL;
+    answer = kRead;
+
+out:
+    FreeBlock(raw);
+    RegCloseKey(key);
+    return answer;
+}
+
+// What the user named as the program: kAbsent, kRead with the program's full
+// path, or kUnreadable when it names no file (program holds what was tried),
+// does not fit or can't be read (program is empty): it is never cut.
 static int ReadNamedEditor(char* program)
 {
     program[0] = '\0';
-    HKEY key = OpenSettingsKeyToRead();
-    if (key == NULL)
-        return kNoneNamed;
-
-    int answer = kNoneNamed;
-    char raw[MAX_PATH];
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LONG rc = RegQueryValueExA(key, kEditorPathValue, NULL, &type, NULL, &size);
-    if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ))
-        goto out;
-    // A value that is there but can't be read is not passed over either.
-    if (rc != ERROR_SUCCESS) {
-        answer = kUnusable;
-        goto out;
-    }
-    if (ReadRegText(key, kEditorPathValue, raw, ARRAYSIZE(raw), &type) == 0) {
-        if (size > 1)  // a string, but longer than a path can be, or unreadable
-            answer = kUnusable;
-        goto out;
-    }
-    if (raw[0] == '\0')
-        goto out;
-
-    answer = kUnusable;
-    if (type == REG_EXPAND_SZ) {
-        DWORD expanded = ExpandEnvironmentStringsA(raw, program, MAX_PATH);
-        if (expanded == 0 || expanded > MAX_PATH) {
-            program[0] = '\0';
-            goto out;
-        }
-    } else {
-        StringCchCopyA(program, MAX_PATH, raw);  // fits: same size
-    }
-    {
+    char* text = NULL;
+    int answer = ReadSettingText(kEditorPathValue, &text);
+    if (answer != kRead)
+        return answer;
+    answer = kUnreadable;
+    if (SUCCEEDED(StringCchCopyA(program, MAX_PATH, text))) {
         DWORD attributes = GetFileAttributesA(program);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            answer = kNamed;
+            answer = kRead;
+    } else {
+        program[0] = '\0';
     }
-
-out:
-    RegCloseKey(key);
+    FreeBlock(text);
     return answer;
+}
+
+BOOL ReadEditorArguments(char** arguments)
+{
+    return ReadSettingText(kEditorArgumentsValue, arguments) != kUnreadable;
 }
 
 BOOL FindEditorProgram(char* program)
 {
     switch (ReadNamedEditor(program)) {
-    case kNamed:
+    case kRead:
         return TRUE;
-    case kUnusable:
+    case kUnreadable:
         if (program[0] == '\0')
             ReportEditorMissing("EditorPath could not be read, or names a path too long for Windows.");
         else

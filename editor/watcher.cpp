@@ -1,6 +1,9 @@
-// The watcher: one thread per launch that waits for the editor to end and
-// then clicks the OK control of the host's edit dialog.
+// The watcher: one thread per launch that waits for the editor to end, all
+// of it, and then clicks the OK control of the host's edit dialog, unless
+// the editor handed the file on to a window of its own.
 #include "editor.h"
+
+#include <strsafe.h>
 
 #include "../settings/settings.h"
 
@@ -25,11 +28,20 @@ struct Watcher {
     HANDLE heap;  // the one it was allocated from
     HANDLE thread;
     HANDLE process;
-    HANDLE stop;  // manual-reset, set by a stop
+    HANDLE job;   // with its port, when the editor runs in a job
+    HANDLE port;  // the job's notices, and a stop's
+    HANDLE stop;  // without a job: manual-reset, set by a stop
     HMODULE module;  // this module, held loaded until the thread has ended
+    ULONGLONG started;
+    DWORD quickExitSeconds;
+    FILETIME savedWriteTime;
+    char path[MAX_PATH];
     volatile LONG state;
     volatile LONG owners;  // 2 while the thread runs, then 1, then none
 };
+
+// A stop's notice on the port; the job's notices carry the job's handle.
+static const ULONG_PTR kStopKey = 0;
 
 static Watcher* volatile g_watcher = NULL;
 
@@ -39,6 +51,10 @@ static void ReleaseWatcher(Watcher* watcher)
         CloseHandle(watcher->process);
     if (watcher->stop != NULL)
         CloseHandle(watcher->stop);
+    if (watcher->port != NULL)
+        CloseHandle(watcher->port);
+    if (watcher->job != NULL)
+        CloseHandle(watcher->job);
     if (watcher->thread != NULL)
         CloseHandle(watcher->thread);
     HeapFree(watcher->heap, 0, watcher);
@@ -116,21 +132,61 @@ static void DismissEditDialog(Watcher* self)
     }
 }
 
+// Until the job has no process left. Windows does not promise to queue
+// every notice, so each process's exit also asks the job how many remain.
+// FALSE for a stop, or a wait that failed.
+static BOOL WaitForJob(Watcher* self)
+{
+    for (;;) {
+        DWORD message = 0;
+        ULONG_PTR key = kStopKey;
+        LPOVERLAPPED detail = NULL;
+        if (!GetQueuedCompletionStatus(self->port, &message, &key, &detail, INFINITE) ||
+            key == kStopKey)
+            return FALSE;
+        if (key != (ULONG_PTR)self->job)
+            continue;
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+            return TRUE;
+        if (message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
+            JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+            if (QueryInformationJobObject(self->job, JobObjectBasicAccountingInformation, &accounting,
+                                          sizeof(accounting), NULL) &&
+                accounting.ActiveProcesses == 0)
+                return TRUE;
+        }
+    }
+}
+
+// An editor gone within moments of its start, the file unwritten, has
+// handed the file to a window of its own that was already open: the user
+// edits there, and a click now would end the edit under them.
+static BOOL HandedOn(const Watcher* self)
+{
+    if (self->quickExitSeconds == 0 ||
+        GetTickCount64() - self->started >= (ULONGLONG)self->quickExitSeconds * 1000)
+        return FALSE;
+    FILETIME now = GetWriteTime(self->path);
+    return now.dwLowDateTime == self->savedWriteTime.dwLowDateTime &&
+           now.dwHighDateTime == self->savedWriteTime.dwHighDateTime;
+}
+
 static DWORD WINAPI WatchEditor(LPVOID parameter)
 {
     Watcher* self = (Watcher*)parameter;
-    // A null process handle means the editor never started: the wait ends
-    // at once, but a stop that came first still wins. Otherwise only the
-    // editor's end clicks: a wait that failed has seen neither, and a click
-    // then would end the host's edit while the user is still in the editor.
-    // The user clicks OK instead.
+    // Only the editor's end clicks: a wait that failed has seen neither the
+    // end nor a stop, and a click then would end the host's edit while the
+    // user is still in the editor. The user clicks OK instead, as after a
+    // hand-off. A null process handle means the editor never started.
     BOOL ended = TRUE;
-    if (self->process != NULL) {
+    if (self->port != NULL) {
+        ended = WaitForJob(self);
+    } else if (self->process != NULL) {
         HANDLE waits[2] = {self->stop, self->process};
         ended = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
-        CloseHandle(self->process);
-        self->process = NULL;
     }
+    if (ended && self->process != NULL && HandedOn(self))
+        ended = FALSE;
     if (ended && Moves(self, kRunning, kDismissing))
         DismissEditDialog(self);
     HMODULE module = self->module;
@@ -175,31 +231,46 @@ void StopWatcher(void)
     // the editor, and no wait can tell when a thread is gone: the host is
     // not kept waiting for either. The record is left to the thread, which
     // releases it as it ends, and the module stays loaded until then.
-    if (SetEvent(watcher->stop))
+    BOOL woken = watcher->port != NULL
+                     ? PostQueuedCompletionStatus(watcher->port, 0, kStopKey, NULL)
+                     : SetEvent(watcher->stop);
+    if (woken)
         WaitUntilGone(watcher->thread);
     LetGo(watcher);
 }
 
-void StartWatcher(HANDLE process)
+void StartWatcher(const EditorRun* run)
 {
     StopWatcher();
 
     HANDLE heap = GetProcessHeap();
     Watcher* watcher = heap != NULL ? (Watcher*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(Watcher)) : NULL;
     if (watcher == NULL) {
-        if (process != NULL)
-            CloseHandle(process);
+        HANDLE handles[3] = {run->process, run->job, run->port};
+        for (HANDLE handle : handles) {
+            if (handle != NULL)
+                CloseHandle(handle);
+        }
         return;
     }
     watcher->heap = heap;
-    watcher->process = process;
+    watcher->process = run->process;
+    watcher->job = run->job;
+    watcher->port = run->port;
+    watcher->started = run->started;
+    watcher->quickExitSeconds = run->quickExitSeconds;
+    watcher->savedWriteTime = g_savedWriteTime;
+    StringCchCopyA(watcher->path, ARRAYSIZE(watcher->path), g_editedPath);  // fits: same size
     watcher->state = kRunning;
     watcher->owners = 2;
-    // A watcher that could not be stopped is not started.
-    watcher->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (watcher->stop == NULL) {
-        ReleaseWatcher(watcher);
-        return;
+    // A watcher that could not be stopped is not started. With a job, a
+    // stop is a notice on its port.
+    if (watcher->port == NULL) {
+        watcher->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (watcher->stop == NULL) {
+            ReleaseWatcher(watcher);
+            return;
+        }
     }
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)&WatchEditor,
                             &watcher->module)) {

@@ -58,6 +58,10 @@ void EditorTest::SetUp()
     ClearEditorScript();
     RemoveUninstallEntry();
     ClearEditorPath();
+    ClearSetting("EditorArguments");
+    // Most stand-ins end at once without writing and expect the click that
+    // an editor's end gives: the tests of a hand-off set their own.
+    SetQuickExitSeconds(0);
     installDir = NewTempDir("install");
     workDir = NewTempDir("work");
     InstallEditor(installDir);
@@ -72,6 +76,8 @@ void EditorTest::TearDown()
     ClearEditorScript();
     RemoveUninstallEntry();
     ClearEditorPath();
+    ClearSetting("EditorArguments");
+    ClearSetting("QuickExitSeconds");
     RemoveTree(installDir);
     RemoveTree(workDir);
 }

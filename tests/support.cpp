@@ -157,11 +157,24 @@ void SetEditorPath(const std::string& path, DWORD type)
                 (DWORD)path.size() + 1);
 }
 
-void ClearEditorPath()
+void ClearEditorPath() { ClearSetting("EditorPath"); }
+
+void SetEditorArguments(const std::string& arguments, DWORD type)
+{
+    SetRawValue(HKEY_CURRENT_USER, kSettingsKey, "EditorArguments", type, arguments.c_str(),
+                (DWORD)arguments.size() + 1);
+}
+
+void SetQuickExitSeconds(int seconds)
+{
+    SetRawValue(HKEY_CURRENT_USER, kSettingsKey, "QuickExitSeconds", REG_DWORD, &seconds, 4);
+}
+
+void ClearSetting(const char* name)
 {
     HKEY key = NULL;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "EditorPath");
+        RegDeleteValueA(key, name);
         RegCloseKey(key);
     }
 }

@@ -42,6 +42,12 @@ void RemoveUninstallEntry();  // from every place
 // "EditorPath" in the settings key: the editor's program, named by the user.
 void SetEditorPath(const std::string& path, DWORD type = REG_SZ);
 void ClearEditorPath();
+// "EditorArguments": the command line after the program, %1 the file.
+void SetEditorArguments(const std::string& arguments, DWORD type = REG_SZ);
+// "QuickExitSeconds": how soon an editor that ends without writing is taken
+// for one that handed the file on (0: never).
+void SetQuickExitSeconds(int seconds);
+void ClearSetting(const char* name);
 bool RunsOnWow64();           // a 32-bit program on 64-bit Windows
 
 // The stand-in editor copied as "<dir>\Scrivlet.exe" and registered through

@@ -77,6 +77,15 @@ NEXT(SetEvent);
 NEXT(WaitForSingleObject);
 NEXT(WaitForMultipleObjects);
 NEXT(MsgWaitForMultipleObjectsEx);
+NEXT(CreateJobObjectA);
+NEXT(CreateIoCompletionPort);
+NEXT(SetInformationJobObject);
+NEXT(QueryInformationJobObject);
+NEXT(AssignProcessToJobObject);
+NEXT(ResumeThread);
+NEXT(TerminateProcess);
+NEXT(GetQueuedCompletionStatus);
+NEXT(PostQueuedCompletionStatus);
 NEXT(CloseHandle);
 NEXT(FindClose);
 NEXT(HeapFree);
@@ -256,6 +265,65 @@ DWORD WINAPI W_MsgWaitForMultipleObjectsEx(DWORD a, const HANDLE* b, DWORD c, DW
         FAIL_WITH(WAIT_FAILED, ERROR_INVALID_HANDLE);
     return next_MsgWaitForMultipleObjectsEx(a, b, c, d, e);
 }
+HANDLE WINAPI W_CreateJobObjectA(LPSECURITY_ATTRIBUTES a, LPCSTR b)
+{
+    if (Turn("CreateJobObjectA"))
+        FAIL_WITH(NULL, ERROR_NO_SYSTEM_RESOURCES);
+    return next_CreateJobObjectA(a, b);
+}
+HANDLE WINAPI W_CreateIoCompletionPort(HANDLE a, HANDLE b, ULONG_PTR c, DWORD d)
+{
+    if (Turn("CreateIoCompletionPort"))
+        FAIL_WITH(NULL, ERROR_NO_SYSTEM_RESOURCES);
+    return next_CreateIoCompletionPort(a, b, c, d);
+}
+BOOL WINAPI W_SetInformationJobObject(HANDLE a, JOBOBJECTINFOCLASS b, LPVOID c, DWORD d)
+{
+    if (Turn("SetInformationJobObject"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_SetInformationJobObject(a, b, c, d);
+}
+BOOL WINAPI W_QueryInformationJobObject(HANDLE a, JOBOBJECTINFOCLASS b, LPVOID c, DWORD d, LPDWORD e)
+{
+    if (Turn("QueryInformationJobObject"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_QueryInformationJobObject(a, b, c, d, e);
+}
+// A host that runs in a job of its own that forbids another.
+BOOL WINAPI W_AssignProcessToJobObject(HANDLE a, HANDLE b)
+{
+    if (Turn("AssignProcessToJobObject"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_AssignProcessToJobObject(a, b);
+}
+DWORD WINAPI W_ResumeThread(HANDLE a)
+{
+    if (Turn("ResumeThread"))
+        FAIL_WITH((DWORD)-1, ERROR_ACCESS_DENIED);
+    return next_ResumeThread(a);
+}
+BOOL WINAPI W_TerminateProcess(HANDLE a, UINT b)
+{
+    if (Turn("TerminateProcess"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_TerminateProcess(a, b);
+}
+// A failed dequeue with no packet: the wait itself failed.
+BOOL WINAPI W_GetQueuedCompletionStatus(HANDLE a, LPDWORD b, PULONG_PTR c, LPOVERLAPPED* d, DWORD e)
+{
+    if (Turn("GetQueuedCompletionStatus")) {
+        if (d != NULL)
+            *d = NULL;
+        FAIL_WITH(FALSE, ERROR_INVALID_HANDLE);
+    }
+    return next_GetQueuedCompletionStatus(a, b, c, d, e);
+}
+BOOL WINAPI W_PostQueuedCompletionStatus(HANDLE a, DWORD b, ULONG_PTR c, LPOVERLAPPED d)
+{
+    if (Turn("PostQueuedCompletionStatus"))
+        FAIL_WITH(FALSE, ERROR_NO_SYSTEM_RESOURCES);
+    return next_PostQueuedCompletionStatus(a, b, c, d);
+}
 // Releases: the failure is answered after the release is made, since no
 // caller could release a handle whose release never happened.
 BOOL WINAPI W_CloseHandle(HANDLE a)
@@ -427,6 +495,9 @@ const ImportRedirect kKernel32[] = {
     WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetModuleHandleExA), WRAP(GetProcessHeap),
     WRAP(HeapAlloc), WRAP(ReadFile), WRAP(WriteFile), WRAP(SetEndOfFile), WRAP(SetFilePointer),
     WRAP(SetEvent), WRAP(WaitForSingleObject), WRAP(WaitForMultipleObjects),
+    WRAP(CreateJobObjectA), WRAP(CreateIoCompletionPort), WRAP(SetInformationJobObject),
+    WRAP(QueryInformationJobObject), WRAP(AssignProcessToJobObject), WRAP(ResumeThread),
+    WRAP(TerminateProcess), WRAP(GetQueuedCompletionStatus), WRAP(PostQueuedCompletionStatus),
     WRAP(CloseHandle), WRAP(FindClose), WRAP(HeapFree),
 };
 const ImportRedirect kUser32[] = {
@@ -457,7 +528,7 @@ const struct {
 // that is an answer (no message waiting), or they are the compiler's
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
-    "GetCurrentProcessId", "GetLastError", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "GetCurrentProcessId", "GetLastError", "GetTickCount64", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "PeekMessageA",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
