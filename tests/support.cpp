@@ -198,7 +198,7 @@ void ClearEditorScript()
 {
     static const char* names[] = {"QH_EDITOR_LOG",    "QH_EDITOR_READY",     "QH_EDITOR_GO",
                                   "QH_EDITOR_DELAY_MS", "QH_EDITOR_ACTION",  "QH_EDITOR_TEXT",
-                                  "QH_EDITOR_TEXT_FILE", "QH_EDITOR_EXIT", "QH_EDITOR_FIND", "QH_EDITOR_DELEGATE"};
+                                  "QH_EDITOR_TEXT_FILE", "QH_EDITOR_EXIT", "QH_EDITOR_FIND", "QH_EDITOR_DELEGATE", "QH_EDITOR_LAUNCH"};
     for (const char* name : names)
         SetEnvironmentVariableA(name, NULL);
 }

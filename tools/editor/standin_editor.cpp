@@ -14,6 +14,10 @@
 //                        to edit by hand; the stand-in ends when it ends
 //   QH_EDITOR_TEXT_FILE  take the text from this file instead
 //   QH_EDITOR_EXIT       the exit code (default 0)
+//   QH_EDITOR_LAUNCH     N > 0: a launcher, which starts a copy of itself on its
+//                        own command line with N - 1, logging to the log's name
+//                        and ".child", and ends at once without editing
+//                        (2: the editor is the launcher's grandchild)
 #include <windows.h>
 
 #include <stdio.h>
@@ -138,6 +142,29 @@ int main()
     GetStartupInfoA(&startup);
     Log("startup-flags=" + std::to_string(startup.dwFlags));
     Log("show=" + std::to_string(startup.wShowWindow));
+
+    int launch = atoi(Env("QH_EDITOR_LAUNCH").c_str());
+    if (launch > 0) {
+        // The copy inherits this environment, one level further down.
+        std::string log = Env("QH_EDITOR_LOG");
+        SetEnvironmentVariableA("QH_EDITOR_LAUNCH", std::to_string(launch - 1).c_str());
+        if (!log.empty())
+            SetEnvironmentVariableA("QH_EDITOR_LOG", (log + ".child").c_str());
+        std::string command = commandLine;
+        STARTUPINFOA child;
+        ZeroMemory(&child, sizeof(child));
+        child.cb = sizeof(child);
+        PROCESS_INFORMATION process;
+        if (CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &child, &process)) {
+            Log("child=" + std::to_string(process.dwProcessId));
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        } else {
+            Log("error=cannot start the child");
+        }
+        Log("exit-time=0");
+        return 0;
+    }
 
     std::string ready = Env("QH_EDITOR_READY");
     if (!ready.empty()) {
