@@ -43,7 +43,7 @@ protected:
         HANDLE out = CreateFileA(their.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         ASSERT_NE(out, INVALID_HANDLE_VALUE);
-        std::string line = "\"" + BinDir() + "\\qhost.exe\" --dialog-timeout 300 --signal-when-shown " +
+        std::string line = "\"" + BinDir() + "\\qhost.exe\" --dialog-timeout 60 --answer-boxes yes --signal-when-shown " +
                            their.shown.name + " \"" + ModulePath() + "\"";
         for (const std::string& arg : command)
             line += " \"" + arg + "\"";

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/host/box_catcher.h"
 #include "tools/host/edit_dialog.h"
 #include "tools/host/host_table.h"
 #include "tools/host/probes.h"
@@ -79,25 +80,6 @@ int FailuresInThisTest();
 // is up; answers the condition's last value.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
 
-
-// While it lives, message boxes this thread shows are recorded (caption,
-// text, the icon shown, the buttons, the owner) and dismissed with OK. It
-// needs no thread of its own.
-struct BoxCatcher {
-    struct Box {
-        std::string caption;
-        std::string text;
-        HICON icon = NULL;  // NULL: no icon shown
-        std::vector<std::string> buttons;
-        HWND owner = NULL;
-    };
-    std::vector<Box> boxes;
-    std::vector<HWND> dismissed;
-    UINT_PTR timer = 0;
-    BoxCatcher();
-    ~BoxCatcher();
-    std::vector<Box> Seen();
-};
 
 // A test with the module loaded behind a fresh host table.
 class PluginTest : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/host/box_catcher.h"
 #include "tools/host/edit_dialog.h"
 #include "tools/host/host_table.h"
 #include "tools/host/probes.h"
@@ -24,6 +25,7 @@ static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
 static DWORD g_dialogTimeoutS = 600;
 static HANDLE g_shownEvent = NULL;
 static int g_threadsBefore = 0;  // before any handler ran: no watcher yet
+static bool g_answerBoxes = false;
 
 static int Usage()
 {
@@ -33,6 +35,7 @@ static int Usage()
             "       --dialog-timeout SECONDS   close the edit dialog when no click came by then\n"
             "                                  (default 600), and exit non-zero\n"
             "       --signal-when-shown NAME   an event, made at start, set once the dialog is shown\n"
+            "       --answer-boxes yes         answer the plug-in's message boxes with OK, and print them\n"
             "commands:\n"
             "       qhost PLUGIN.dll handlers\n"
             "       qhost PLUGIN.dll get NAME\n"
@@ -43,7 +46,9 @@ static int Usage()
             "       qhost register-editor DIR     (the editor's uninstall entry)\n"
             "       qhost unregister-editor\n"
             "       qhost set-editor-path PATH    (the editor's program, named in the settings)\n"
-            "       qhost clear-editor-path\n");
+            "       qhost clear-editor-path\n"
+            "       qhost set-editor-arguments ARGS   (after the program; %%1 is the file)\n"
+            "       qhost clear-editor-arguments\n");
     return 2;
 }
 
@@ -316,33 +321,34 @@ static int UnregisterEditor()
     return 0;
 }
 
-// A path with %VARIABLES% in it is stored to be expanded when it is used.
-static int SetEditorPath(const char* path)
+// A string setting of the module's; one with %VARIABLES% in it is stored
+// to be expanded when it is used.
+static int SetSettingText(const char* name, const char* text)
 {
-    DWORD type = strchr(path, '%') != NULL ? REG_EXPAND_SZ : REG_SZ;
+    DWORD type = strchr(text, '%') != NULL ? REG_EXPAND_SZ : REG_SZ;
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
                         NULL) != ERROR_SUCCESS)
         return Fail("cannot create the settings key");
-    LONG rc = RegSetValueExA(key, "EditorPath", 0, type, (const BYTE*)path, (DWORD)strlen(path) + 1);
+    LONG rc = RegSetValueExA(key, name, 0, type, (const BYTE*)text, (DWORD)strlen(text) + 1);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
-        return Fail("cannot write EditorPath");
-    printf("EditorPath = %s (%s)\n", path, type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ");
+        return Fail(std::string("cannot write ") + name);
+    printf("%s = %s (%s)\n", name, text, type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ");
     return 0;
 }
 
-static int ClearEditorPath()
+static int ClearSetting(const char* name)
 {
     HKEY key = NULL;
     LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key);
     if (rc == ERROR_SUCCESS) {
-        rc = RegDeleteValueA(key, "EditorPath");
+        rc = RegDeleteValueA(key, name);
         RegCloseKey(key);
     }
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
-        return Fail("cannot remove EditorPath");
-    printf("EditorPath cleared\n");
+        return Fail(std::string("cannot remove ") + name);
+    printf("%s cleared\n", name);
     return 0;
 }
 
@@ -354,9 +360,13 @@ int main(int argc, char** argv)
     if (argc == 2 && strcmp(argv[1], "unregister-editor") == 0)
         return UnregisterEditor();
     if (argc == 3 && strcmp(argv[1], "set-editor-path") == 0)
-        return SetEditorPath(argv[2]);
+        return SetSettingText("EditorPath", argv[2]);
     if (argc == 2 && strcmp(argv[1], "clear-editor-path") == 0)
-        return ClearEditorPath();
+        return ClearSetting("EditorPath");
+    if (argc == 3 && strcmp(argv[1], "set-editor-arguments") == 0)
+        return SetSettingText("EditorArguments", argv[2]);
+    if (argc == 2 && strcmp(argv[1], "clear-editor-arguments") == 0)
+        return ClearSetting("EditorArguments");
     // Options come first.
     while (argc >= 3 && strncmp(argv[1], "--", 2) == 0) {
         int seconds = 0;
@@ -364,6 +374,8 @@ int main(int argc, char** argv)
             if (!ParseInt(argv[2], &seconds) || seconds <= 0 || seconds > 86400)
                 return Fail("--dialog-timeout takes seconds, 1 to 86400");
             g_dialogTimeoutS = (DWORD)seconds;
+        } else if (strcmp(argv[1], "--answer-boxes") == 0) {
+            g_answerBoxes = strcmp(argv[2], "yes") == 0;
         } else if (strcmp(argv[1], "--signal-when-shown") == 0) {
             if (g_shownEvent != NULL)
                 CloseHandle(g_shownEvent);
@@ -402,6 +414,9 @@ int main(int argc, char** argv)
     int entryResult = host.entry(&host.table);
     g_threadsBefore = CountThreads();
 
+    // A host run by another program has no one to read its boxes: they are
+    // answered, and what they said is printed.
+    BoxCatcher* catcher = g_answerBoxes ? new BoxCatcher() : NULL;
     int rc = 0;
     Delivery d;
     if (command == "handlers") {
@@ -423,6 +438,11 @@ int main(int argc, char** argv)
         rc = EditSource(&host, argv[3], extra == 2 ? argv[4] : NULL);
     } else if (command == "draw") {
         rc = Draw(&host, width, height, argv[5]);
+    }
+    if (catcher != NULL) {
+        for (const BoxCatcher::Box& box : catcher->Seen())
+            printf("message box answered: \"%s\"\n", box.text.c_str());
+        delete catcher;
     }
     host.exit();
     if (host.reservedCalls > 0)
