@@ -4,17 +4,18 @@
 
 #include <windows.h>
 
-// Locator. FindEditorProgram answers the editor's program in full (MAX_PATH
-// bytes): the one named by "EditorPath" in the module's settings when there
-// is one, else Scrivlet.exe in the directory of its uninstall entry. When
-// there is none to start it shows the not-found box and answers FALSE.
-// FindEditorDir: dir holds MAX_PATH bytes; FALSE only when the uninstall
-// entry is missing.
-BOOL FindEditorProgram(char* program);
-BOOL FindEditorDir(char* dir);
-DWORD ReadRegString(HKEY key, const char* name, char* buffer, DWORD size);
+// Locator, in UTF-16 from end to end. FindEditorProgram answers the
+// editor's program in full (MAX_PATH characters): the one named by
+// "EditorPath" in the module's settings when there is one, else Scrivlet.exe
+// in the directory of its uninstall entry. When there is none to start it
+// shows the not-found box and answers FALSE. FindEditorDir: dir holds
+// MAX_PATH characters; FALSE only when the uninstall entry is missing.
+// ReadRegString's size and answer count bytes.
+BOOL FindEditorProgram(WCHAR* program);
+BOOL FindEditorDir(WCHAR* dir);
+DWORD ReadRegString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD size);
 // "Scrivlet not found.", then why and the path tried, when given.
-void ReportEditorMissing(const char* why = NULL, const char* path = NULL);
+void ReportEditorMissing(const WCHAR* why = NULL, const WCHAR* path = NULL);
 
 // Blocks from the process heap; FreeBlock takes NULL.
 void* AllocBlock(SIZE_T size);
@@ -23,7 +24,7 @@ void FreeBlock(void* data);
 // The editor's arguments, "EditorArguments" in the module's settings: NULL
 // when there are none, else a string from the process heap that the caller
 // frees with FreeBlock. FALSE when the value is there but can't be read.
-BOOL ReadEditorArguments(char** arguments);
+BOOL ReadEditorArguments(WCHAR** arguments);
 
 // One start of the editor: its first process and, when it could be put in a
 // job of the module's own, that job and the completion port that hears of
@@ -43,12 +44,13 @@ struct EditorRun {
 // nothing started. StartWatcher takes the run's handles over and watches the
 // file of the edited-file record. StopWatcher asks the watcher to end and
 // returns once its thread is gone; a stopped watcher clicks nothing.
-BOOL LaunchEditor(char* commandLine, const char* dir, EditorRun* run);
+BOOL LaunchEditor(WCHAR* commandLine, const WCHAR* dir, EditorRun* run);
 void StartWatcher(const EditorRun* run);
 void StopWatcher(void);
 // Builds the command line, launches and watches, or shows the not-found box
-// and answers FALSE.
-BOOL OpenInEditor(const char* program, const char* path, const char* dir = NULL);
+// and answers FALSE. The file's path and the directory are the host's, in
+// its ANSI code page.
+BOOL OpenInEditor(const WCHAR* program, const char* path, const char* dir = NULL);
 
 // The edited-file record.
 extern char g_editedPath[MAX_PATH];

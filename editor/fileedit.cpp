@@ -30,7 +30,7 @@ int __cdecl OnRun(void* unused, JSAArg* args, JSAResult result)
     if (FAILED(StringCchLengthA(path, ARRAYSIZE(g_editedPath), NULL)))
         return g_host->ReturnBool(g_host, 0, result);
 
-    char program[MAX_PATH];
+    WCHAR program[MAX_PATH];
     if (!FindEditorProgram(program))
         return g_host->ReturnBool(g_host, 0, result);
     g_savedWriteTime = GetWriteTime(path);

@@ -11,14 +11,14 @@ static const int kQuickExitDefault = 5;
 
 // A command line being composed; with no text yet, it only counts.
 struct Line {
-    char* text;
+    WCHAR* text;
     SIZE_T length;
 };
 
-static void Put(Line* line, const char* part, SIZE_T count)
+static void Put(Line* line, const WCHAR* part, SIZE_T count)
 {
     if (line->text != NULL)
-        CopyMemory(line->text + line->length, part, count);
+        CopyMemory(line->text + line->length, part, count * sizeof(WCHAR));
     line->length += count;
 }
 
@@ -26,17 +26,17 @@ static void Put(Line* line, const char* part, SIZE_T count)
 // Files\...") lets CreateProcess run C:\Program.exe; then the user's
 // arguments with each %1 the file's path, or the quoted path alone. Where
 // the arguments hold no %1, the quoted path follows them.
-static void Compose(Line* line, const char* program, const char* arguments, const char* path)
+static void Compose(Line* line, const WCHAR* program, const WCHAR* arguments, const WCHAR* path)
 {
-    SIZE_T pathLength = (SIZE_T)lstrlenA(path);
+    SIZE_T pathLength = (SIZE_T)lstrlenW(path);
     BOOL placed = FALSE;
-    Put(line, "\"", 1);
-    Put(line, program, (SIZE_T)lstrlenA(program));
-    Put(line, "\"", 1);
+    Put(line, L"\"", 1);
+    Put(line, program, (SIZE_T)lstrlenW(program));
+    Put(line, L"\"", 1);
     if (arguments != NULL) {
-        Put(line, " ", 1);
-        for (const char* p = arguments; *p != '\0'; p++) {
-            if (p[0] == '%' && p[1] == '1') {
+        Put(line, L" ", 1);
+        for (const WCHAR* p = arguments; *p != L'\0'; p++) {
+            if (p[0] == L'%' && p[1] == L'1') {
                 Put(line, path, pathLength);
                 placed = TRUE;
                 p++;
@@ -46,9 +46,9 @@ static void Compose(Line* line, const char* program, const char* arguments, cons
         }
     }
     if (!placed) {
-        Put(line, " \"", 2);
+        Put(line, L" \"", 2);
         Put(line, path, pathLength);
-        Put(line, "\"", 1);
+        Put(line, L"\"", 1);
     }
 }
 
@@ -89,10 +89,10 @@ fail:
         CloseHandle(job);
 }
 
-BOOL LaunchEditor(char* commandLine, const char* dir, EditorRun* run)
+BOOL LaunchEditor(WCHAR* commandLine, const WCHAR* dir, EditorRun* run)
 {
     ZeroMemory(run, sizeof(*run));
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -100,7 +100,7 @@ BOOL LaunchEditor(char* commandLine, const char* dir, EditorRun* run)
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof(process));
     // Suspended until it is in the job, so that no child starts outside it.
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, dir, &startup,
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, dir, &startup,
                         &process))
         return FALSE;
     run->started = GetTickCount64();
@@ -135,36 +135,49 @@ static DWORD QuickExitSeconds(void)
     return seconds > 0 ? (DWORD)seconds : 0;
 }
 
-BOOL OpenInEditor(const char* program, const char* path, const char* dir)
+// A string of the host's, in its ANSI code page, converted whole: a path
+// of MAX_PATH bytes has at most MAX_PATH characters.
+static BOOL Widen(const char* text, WCHAR* wide)
+{
+    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, MAX_PATH) != 0;
+}
+
+BOOL OpenInEditor(const WCHAR* program, const char* path, const char* dir)
 {
     BOOL ok = FALSE;
-    char* arguments = NULL;
+    WCHAR* arguments = NULL;
     Line line = {NULL, 0};
     DWORD quickExitSeconds = 0;
+    WCHAR widePath[MAX_PATH];
+    WCHAR wideDir[MAX_PATH];
     EditorRun run;
+    if (!Widen(path, widePath) || (dir != NULL && !Widen(dir, wideDir))) {
+        ReportEditorMissing(L"It could not be started from:", program);
+        goto out;
+    }
     if (!ReadEditorArguments(&arguments)) {
-        ReportEditorMissing("EditorArguments could not be read.");
+        ReportEditorMissing(L"EditorArguments could not be read.");
         goto out;
     }
     // Counted first, then made: a command line Windows would not take is
     // refused whole, never cut.
-    Compose(&line, program, arguments, path);
+    Compose(&line, program, arguments, widePath);
     if (line.length >= kMaxCommandLine) {
-        ReportEditorMissing("With EditorArguments its command line is longer than the 32,767 "
-                            "characters Windows takes:", program);
+        ReportEditorMissing(L"With EditorArguments its command line is longer than the 32,767 "
+                            L"characters Windows takes:", program);
         goto out;
     }
-    line.text = (char*)AllocBlock(line.length + 1);
+    line.text = (WCHAR*)AllocBlock((line.length + 1) * sizeof(WCHAR));
     if (line.text == NULL) {
-        ReportEditorMissing("It could not be started from:", program);
+        ReportEditorMissing(L"It could not be started from:", program);
         goto out;
     }
     line.length = 0;
-    Compose(&line, program, arguments, path);
-    line.text[line.length] = '\0';
+    Compose(&line, program, arguments, widePath);
+    line.text[line.length] = L'\0';
     quickExitSeconds = QuickExitSeconds();
-    if (!LaunchEditor(line.text, dir, &run)) {
-        ReportEditorMissing("It could not be started from:", program);
+    if (!LaunchEditor(line.text, dir != NULL ? wideDir : NULL, &run)) {
+        ReportEditorMissing(L"It could not be started from:", program);
         goto out;
     }
     run.quickExitSeconds = quickExitSeconds;

@@ -1,5 +1,8 @@
 // Finds the editor's program: the one the user named in the module's
 // settings, or Scrivlet.exe where its uninstall entry says it is installed.
+// Paths here are UTF-16 from end to end: a folder named in a language the
+// ANSI code page can't spell (a user's profile, a portable copy) must not
+// turn into question marks on the way.
 #include "editor.h"
 
 #include <strsafe.h>
@@ -8,48 +11,53 @@
 
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet";
-static const char kUninstallValue[] = "UninstallString";
-static const char kSetupSuffix[] = "\\SCRINST.EXE /R";
+static const WCHAR kUninstallValue[] = L"UninstallString";
+static const WCHAR kSetupSuffix[] = L"\\SCRINST.EXE /R";
 static const int kSetupSuffixLength = ARRAYSIZE(kSetupSuffix) - 1;
-static const char kEditorProgram[] = "Scrivlet.exe";
-static const char kEditorPathValue[] = "EditorPath";
-static const char kEditorArgumentsValue[] = "EditorArguments";
-static const char kNotFound[] = "Scrivlet not found.";
+static const WCHAR kEditorProgram[] = L"Scrivlet.exe";
+static const WCHAR kEditorPathValue[] = L"EditorPath";
+static const WCHAR kEditorArgumentsValue[] = L"EditorArguments";
+static const WCHAR kNotFound[] = L"Scrivlet not found.";
 
-// RegQueryValueExA does not promise a NUL: a string stored without one is
+// RegQueryValueExW does not promise a NUL: a string stored without one is
 // terminated here, and one that needs more than the buffer with its NUL is
-// treated as no string at all. REG_SZ and REG_EXPAND_SZ are strings.
-static DWORD ReadRegText(HKEY key, const char* name, char* buffer, DWORD size, DWORD* type)
+// treated as no string at all. REG_SZ and REG_EXPAND_SZ are strings; size
+// and the answer count bytes.
+static DWORD ReadRegText(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD size, DWORD* type)
 {
     *type = REG_NONE;
-    if (size == 0)
+    DWORD count = size / sizeof(WCHAR);
+    if (count == 0)
         return 0;
-    buffer[0] = '\0';
+    buffer[0] = L'\0';
     if (key == NULL)
         return 0;
 
-    DWORD got = size;
-    if (RegQueryValueExA(key, name, NULL, type, (BYTE*)buffer, &got) != ERROR_SUCCESS ||
+    DWORD got = count * sizeof(WCHAR);
+    DWORD chars;
+    if (RegQueryValueExW(key, name, NULL, type, (BYTE*)buffer, &got) != ERROR_SUCCESS ||
         (*type != REG_SZ && *type != REG_EXPAND_SZ))
         goto empty;
-    if (got == 0 || buffer[got - 1] != '\0') {
-        if (got >= size)
+    chars = got / sizeof(WCHAR);  // an odd last byte is no character
+    if (chars == 0 || buffer[chars - 1] != L'\0') {
+        if (chars >= count)
             goto empty;
-        buffer[got] = '\0';
+        buffer[chars] = L'\0';
+        got = (chars + 1) * sizeof(WCHAR);
     }
     return got;
 
 empty:
-    buffer[0] = '\0';
+    buffer[0] = L'\0';
     return 0;
 }
 
-DWORD ReadRegString(HKEY key, const char* name, char* buffer, DWORD size)
+DWORD ReadRegString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD size)
 {
     DWORD type;
     DWORD got = ReadRegText(key, name, buffer, size, &type);
-    if (type != REG_SZ && size > 0) {
-        buffer[0] = '\0';
+    if (type != REG_SZ && size >= sizeof(WCHAR)) {
+        buffer[0] = L'\0';
         return 0;
     }
     return got;
@@ -78,31 +86,29 @@ static BOOL OpenUninstallEntry(HKEY* key)
     return FALSE;
 }
 
-BOOL FindEditorDir(char* dir)
+BOOL FindEditorDir(WCHAR* dir)
 {
-    dir[0] = '\0';
+    dir[0] = L'\0';
     HKEY key = NULL;
     if (!OpenUninstallEntry(&key))
         return FALSE;
-    ReadRegString(key, kUninstallValue, dir, MAX_PATH);
+    ReadRegString(key, kUninstallValue, dir, MAX_PATH * sizeof(WCHAR));
     RegCloseKey(key);
 
-    int length = lstrlenA(dir);
+    int length = lstrlenW(dir);
     if (length >= kSetupSuffixLength &&
-        lstrcmpiA(dir + length - kSetupSuffixLength, kSetupSuffix) == 0) {
-        dir[length - kSetupSuffixLength] = '\0';
+        lstrcmpiW(dir + length - kSetupSuffixLength, kSetupSuffix) == 0) {
+        dir[length - kSetupSuffixLength] = L'\0';
         return TRUE;
     }
 
-    // Single bytes, not characters: a double-byte character's trail byte
-    // equal to a backslash counts as one, as it always has for stored entries.
-    char* lastSlash = NULL;
-    for (char* p = dir; *p != '\0'; p++) {
-        if (*p == '\\')
+    WCHAR* lastSlash = NULL;
+    for (WCHAR* p = dir; *p != L'\0'; p++) {
+        if (*p == L'\\')
             lastSlash = p;
     }
     if (lastSlash != NULL && lastSlash != dir)
-        *lastSlash = '\0';
+        *lastSlash = L'\0';
     return TRUE;
 }
 
@@ -113,7 +119,7 @@ BOOL FindEditorDir(char* dir)
 // when the value is there but can't be read: it is never passed over.
 enum { kAbsent, kRead, kUnreadable };
 
-static int ReadSettingText(const char* name, char** text)
+static int ReadSettingText(const WCHAR* name, WCHAR** text)
 {
     *text = NULL;
     HKEY key = OpenSettingsKeyToRead();
@@ -121,38 +127,38 @@ static int ReadSettingText(const char* name, char** text)
         return kAbsent;
 
     int answer = kUnreadable;
-    char* raw = NULL;
+    WCHAR* raw = NULL;
     DWORD type = REG_NONE;
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(key, name, NULL, &type, NULL, &size);
+    LONG rc = RegQueryValueExW(key, name, NULL, &type, NULL, &size);
     if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)) {
         answer = kAbsent;
         goto out;
     }
-    if (rc != ERROR_SUCCESS || size == MAXDWORD)
+    if (rc != ERROR_SUCCESS || size > MAXDWORD - 2 * sizeof(WCHAR))
         goto out;
-    // One byte more than the value, for a NUL it may lack. A value that grew
-    // between the two reads no longer fits, and is unreadable.
-    raw = (char*)AllocBlock(size + 1);
+    // One character more than the value, for a NUL it may lack. A value
+    // that grew between the two reads no longer fits, and is unreadable.
+    size = (size / sizeof(WCHAR) + 1) * sizeof(WCHAR);
+    raw = (WCHAR*)AllocBlock(size);
     if (raw == NULL)
         goto out;
-    if (ReadRegText(key, name, raw, size + 1, &type) == 0) {
-        if (size == 0)
+    if (ReadRegText(key, name, raw, size, &type) == 0) {
+        if (size == sizeof(WCHAR))
             answer = kAbsent;
         goto out;
     }
-    if (raw[0] == '\0') {
+    if (raw[0] == L'\0') {
         answer = kAbsent;
         goto out;
     }
     if (type == REG_EXPAND_SZ) {
-        // The ANSI form may count one byte more than it stores.
-        DWORD needed = ExpandEnvironmentStringsA(raw, NULL, 0);
-        char* expanded = needed != 0 ? (char*)AllocBlock((SIZE_T)needed + 1) : NULL;
-        DWORD got = expanded != NULL ? ExpandEnvironmentStringsA(raw, expanded, needed + 1) : 0;
+        DWORD needed = ExpandEnvironmentStringsW(raw, NULL, 0);
+        WCHAR* expanded = needed != 0 ? (WCHAR*)AllocBlock((SIZE_T)needed * sizeof(WCHAR)) : NULL;
+        DWORD got = expanded != NULL ? ExpandEnvironmentStringsW(raw, expanded, needed) : 0;
         FreeBlock(raw);
         raw = expanded;
-        if (got == 0 || got > needed + 1)
+        if (got == 0 || got > needed)
             goto out;
     }
     *text = raw;
@@ -168,62 +174,63 @@ out:
 // What the user named as the program: kAbsent, kRead with the program's full
 // path, or kUnreadable when it names no file (program holds what was tried),
 // does not fit or can't be read (program is empty): it is never cut.
-static int ReadNamedEditor(char* program)
+static int ReadNamedEditor(WCHAR* program)
 {
-    program[0] = '\0';
-    char* text = NULL;
+    program[0] = L'\0';
+    WCHAR* text = NULL;
     int answer = ReadSettingText(kEditorPathValue, &text);
     if (answer != kRead)
         return answer;
     answer = kUnreadable;
-    if (SUCCEEDED(StringCchCopyA(program, MAX_PATH, text))) {
-        DWORD attributes = GetFileAttributesA(program);
+    if (SUCCEEDED(StringCchCopyW(program, MAX_PATH, text))) {
+        DWORD attributes = GetFileAttributesW(program);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             answer = kRead;
     } else {
-        program[0] = '\0';
+        program[0] = L'\0';
     }
     FreeBlock(text);
     return answer;
 }
 
-BOOL ReadEditorArguments(char** arguments)
+BOOL ReadEditorArguments(WCHAR** arguments)
 {
     return ReadSettingText(kEditorArgumentsValue, arguments) != kUnreadable;
 }
 
-BOOL FindEditorProgram(char* program)
+BOOL FindEditorProgram(WCHAR* program)
 {
     switch (ReadNamedEditor(program)) {
     case kRead:
         return TRUE;
     case kUnreadable:
-        if (program[0] == '\0')
-            ReportEditorMissing("EditorPath could not be read, or names a path too long for Windows.");
+        if (program[0] == L'\0')
+            ReportEditorMissing(L"EditorPath could not be read, or names a path too long for Windows.");
         else
-            ReportEditorMissing("The program named by EditorPath is not there:", program);
+            ReportEditorMissing(L"The program named by EditorPath is not there:", program);
         return FALSE;
     }
 
-    char dir[MAX_PATH];
+    WCHAR dir[MAX_PATH];
     if (!FindEditorDir(dir)) {
         ReportEditorMissing(NULL);
         return FALSE;
     }
-    if (FAILED(StringCchPrintfA(program, MAX_PATH, "%s\\%s", dir, kEditorProgram))) {
-        program[0] = '\0';
-        ReportEditorMissing("Its folder has a path too long for Windows:", dir);
+    if (FAILED(StringCchPrintfW(program, MAX_PATH, L"%s\\%s", dir, kEditorProgram))) {
+        program[0] = L'\0';
+        ReportEditorMissing(L"Its folder has a path too long for Windows:", dir);
         return FALSE;
     }
     return TRUE;
 }
 
-void ReportEditorMissing(const char* why, const char* path)
+// A wide box, so that a path shows with its own characters.
+void ReportEditorMissing(const WCHAR* why, const WCHAR* path)
 {
-    char text[64 + 2 * MAX_PATH];
+    WCHAR text[64 + 2 * MAX_PATH];
     if (why == NULL ||
-        FAILED(StringCchPrintfA(text, ARRAYSIZE(text), "%s\n\n%s%s%s", kNotFound, why,
-                                path != NULL ? "\n" : "", path != NULL ? path : "")))
-        StringCchCopyA(text, ARRAYSIZE(text), kNotFound);
-    MessageBoxA(NULL, text, NULL, MB_OK | MB_ICONERROR);
+        FAILED(StringCchPrintfW(text, ARRAYSIZE(text), L"%s\n\n%s%s%s", kNotFound, why,
+                                path != NULL ? L"\n" : L"", path != NULL ? path : L"")))
+        StringCchCopyW(text, ARRAYSIZE(text), kNotFound);
+    MessageBoxW(NULL, text, NULL, MB_OK | MB_ICONERROR);
 }

@@ -69,7 +69,7 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
     g_textWhole = FALSE;
 
-    char program[MAX_PATH];
+    WCHAR program[MAX_PATH];
     HANDLE file = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
     if (file == INVALID_HANDLE_VALUE)

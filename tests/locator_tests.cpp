@@ -2,6 +2,7 @@
 #include "editor_fixture.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 #include <vector>
@@ -14,11 +15,11 @@ protected:
     void TearDown() override { RemoveUninstallEntry(); }
     std::string Found(BOOL expected = TRUE)
     {
-        char dir[MAX_PATH];
-        memset(dir, 'Z', sizeof(dir));
+        WCHAR dir[MAX_PATH];
+        wmemset(dir, L'Z', ARRAYSIZE(dir));
         EXPECT_EQ(FindEditorDir(dir), expected);
-        EXPECT_NE(memchr(dir, '\0', sizeof(dir)), nullptr);
-        return dir;
+        EXPECT_NE(wmemchr(dir, L'\0', ARRAYSIZE(dir)), nullptr);
+        return Utf8(dir);
     }
 };
 
@@ -124,40 +125,41 @@ TEST_F(LocatorTest, APerUserEntryIsFoundAfterEveryMachineWideOne)
     }
 }
 
+// Sizes and answers count bytes, two to a character.
 TEST_F(LocatorTest, ReadRegStringAnswersTheDeliveredCountOrEmptiesTheBuffer)
 {
     SetUninstallString("abc");
     HKEY key = NULL;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    char buffer[8];
-    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, sizeof(buffer)), 4u);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 3), 0u) << "too small";
-    EXPECT_STREQ(buffer, "");
+    WCHAR buffer[8];
+    EXPECT_EQ(ReadRegString(key, L"UninstallString", buffer, sizeof(buffer)), 8u);
+    EXPECT_STREQ(buffer, L"abc");
+    EXPECT_EQ(ReadRegString(key, L"UninstallString", buffer, 6), 0u) << "too small";
+    EXPECT_STREQ(buffer, L"");
     RegCloseKey(key);
 
     // Stored without a NUL: terminated here when there is room for one, and
-    // refused when the data fills the buffer; never a byte written past it.
+    // refused when the data fills the buffer; never a character written past it.
     SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", REG_SZ, "abcdQ", 4);
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    memset(buffer, 'Z', sizeof(buffer));
-    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 5), 4u);
-    EXPECT_STREQ(buffer, "abcd");
-    memset(buffer, 'Z', sizeof(buffer));
-    EXPECT_EQ(ReadRegString(key, "UninstallString", buffer, 4), 0u) << "no room for a NUL";
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[4], 'Z') << "written past the buffer";
+    wmemset(buffer, L'Z', ARRAYSIZE(buffer));
+    EXPECT_EQ(ReadRegString(key, L"UninstallString", buffer, 10), 10u);
+    EXPECT_STREQ(buffer, L"abcd");
+    wmemset(buffer, L'Z', ARRAYSIZE(buffer));
+    EXPECT_EQ(ReadRegString(key, L"UninstallString", buffer, 8), 0u) << "no room for a NUL";
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_EQ(buffer[4], L'Z') << "written past the buffer";
     SetRawValue(HKEY_LOCAL_MACHINE, kUninstallKey, "Expandable", REG_EXPAND_SZ, "%x%", 4);
-    strcpy(buffer, "old");
-    EXPECT_EQ(ReadRegString(key, "Expandable", buffer, sizeof(buffer)), 0u) << "not a REG_SZ";
-    EXPECT_STREQ(buffer, "");
-    strcpy(buffer, "old");
-    EXPECT_EQ(ReadRegString(key, "NoSuchValue", buffer, sizeof(buffer)), 0u);
-    EXPECT_STREQ(buffer, "");
+    wcscpy(buffer, L"old");
+    EXPECT_EQ(ReadRegString(key, L"Expandable", buffer, sizeof(buffer)), 0u) << "not a REG_SZ";
+    EXPECT_STREQ(buffer, L"");
+    wcscpy(buffer, L"old");
+    EXPECT_EQ(ReadRegString(key, L"NoSuchValue", buffer, sizeof(buffer)), 0u);
+    EXPECT_STREQ(buffer, L"");
     RegCloseKey(key);
-    strcpy(buffer, "old");
-    EXPECT_EQ(ReadRegString(NULL, "UninstallString", buffer, sizeof(buffer)), 0u);
-    EXPECT_STREQ(buffer, "");
+    wcscpy(buffer, L"old");
+    EXPECT_EQ(ReadRegString(NULL, L"UninstallString", buffer, sizeof(buffer)), 0u);
+    EXPECT_STREQ(buffer, L"");
 }
 
 TEST(NotFoundMessage, IsAModalErrorBoxWithTheFixedText)

@@ -26,6 +26,9 @@ void RemoveTree(const std::string& dir);
 std::string ReadFileBytes(const std::string& path, bool* exists = NULL);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string CurrentDir();
+// UTF-8 beside UTF-16, for names the ANSI code page can't spell.
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
 
 // Registry. A view of 0 is the program's own; KEY_WOW64_64KEY is the 64-bit
 // view, which on 64-bit Windows a 32-bit program sees only when it asks.

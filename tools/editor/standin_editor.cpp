@@ -135,6 +135,13 @@ int main()
     GetCurrentDirectoryA(MAX_PATH, cwd);
     Log("pid=" + std::to_string(GetCurrentProcessId()));
     Log(std::string("module=") + module);
+    // The same in UTF-8: a folder the ANSI code page can't spell shows its
+    // own characters here.
+    WCHAR wideModule[MAX_PATH] = L"";
+    char utf8Module[4 * MAX_PATH] = "";
+    GetModuleFileNameW(NULL, wideModule, MAX_PATH);
+    WideCharToMultiByte(CP_UTF8, 0, wideModule, -1, utf8Module, sizeof(utf8Module), NULL, NULL);
+    Log(std::string("module-utf8=") + utf8Module);
     Log(std::string("cmdline=") + commandLine);
     Log(std::string("cwd=") + cwd);
     Log("file=" + file);

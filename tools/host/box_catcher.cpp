@@ -17,6 +17,9 @@ static BOOL CALLBACK CollectControl(HWND child, LPARAM param)
                 box->icon = (HICON)SendMessageA(child, STM_GETICON, 0, 0);
         } else if (text[0] != '\0') {
             box->text = text;
+            WCHAR wide[1024] = L"";
+            GetWindowTextW(child, wide, ARRAYSIZE(wide));
+            box->wideText = wide;
         }
     } else if (lstrcmpiA(className, "Button") == 0 && (style & WS_VISIBLE)) {
         box->buttons.push_back(text);

@@ -13,7 +13,8 @@
 struct BoxCatcher {
     struct Box {
         std::string caption;
-        std::string text;
+        std::string text;      // in the ANSI code page
+        std::wstring wideText;  // as shown
         HICON icon = NULL;  // NULL: no icon shown
         std::vector<std::string> buttons;
         HWND owner = NULL;

@@ -44,6 +44,30 @@ bool ShortTurn()
     return answer;
 }
 
+// A registry string can answer short in two forms, each its own point: 1,
+// its bytes and then more, filling the whole buffer without a NUL; 2, its
+// bytes alone without their NUL, the rest of the buffer left holding
+// non-zero bytes, as Windows leaves a buffer it did not fill. 0: no fault.
+int StringShortTurn()
+{
+    if (ShortTurn())
+        return 1;
+    return ShortTurn() ? 2 : 0;
+}
+
+// Fills what the caller's buffer holds after a string read of unit-sized
+// characters (1 for ANSI, 2 for UTF-16), in the form given. got is the
+// bytes the read delivered with their NUL; size the buffer's.
+void AnswerShortString(BYTE* data, DWORD size, DWORD* got, int form, DWORD unit)
+{
+    DWORD text = *got >= unit ? *got - unit : 0;  // the string's bytes without its NUL
+    // Digits, so that a reader that runs past the end reads a number or a
+    // name it must not answer.
+    for (DWORD i = text; i < size; i++)
+        data[i] = (unit == 1 || i % 2 == 0) ? '7' : 0x01;
+    *got = form == 1 ? size - size % unit : text;
+}
+
 #define NEXT(fn) decltype(&fn) next_##fn = fn
 // A failure: the call is not made.
 #define FAIL_WITH(value, error)   \
@@ -56,6 +80,10 @@ bool ShortTurn()
 NEXT(CreateFileA);
 NEXT(CreateEventA);
 NEXT(CreateProcessA);
+NEXT(CreateProcessW);
+NEXT(ExpandEnvironmentStringsW);
+NEXT(GetFileAttributesW);
+NEXT(MultiByteToWideChar);
 NEXT(CreateThread);
 NEXT(DeleteFileA);
 NEXT(ExpandEnvironmentStringsA);
@@ -98,6 +126,7 @@ NEXT(GetWindowLongA);
 NEXT(GetWindowThreadProcessId);
 NEXT(PostMessageA);
 NEXT(MessageBoxA);
+NEXT(MessageBoxW);
 NEXT(LoadBitmapA);
 // gdi32
 NEXT(CreateCompatibleDC);
@@ -109,6 +138,7 @@ NEXT(DeleteObject);
 NEXT(RegOpenKeyExA);
 NEXT(RegCreateKeyExA);
 NEXT(RegQueryValueExA);
+NEXT(RegQueryValueExW);
 NEXT(RegSetValueExA);
 NEXT(RegCloseKey);
 
@@ -130,6 +160,31 @@ BOOL WINAPI W_CreateProcessA(LPCSTR a, LPSTR b, LPSECURITY_ATTRIBUTES c, LPSECUR
     if (Turn("CreateProcessA"))
         FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
     return next_CreateProcessA(a, b, c, d, e, f, g, h, i, j);
+}
+BOOL WINAPI W_CreateProcessW(LPCWSTR a, LPWSTR b, LPSECURITY_ATTRIBUTES c, LPSECURITY_ATTRIBUTES d, BOOL e,
+                             DWORD f, LPVOID g, LPCWSTR h, LPSTARTUPINFOW i, LPPROCESS_INFORMATION j)
+{
+    if (Turn("CreateProcessW"))
+        FAIL_WITH(FALSE, ERROR_NOT_ENOUGH_MEMORY);
+    return next_CreateProcessW(a, b, c, d, e, f, g, h, i, j);
+}
+DWORD WINAPI W_ExpandEnvironmentStringsW(LPCWSTR a, LPWSTR b, DWORD c)
+{
+    if (Turn("ExpandEnvironmentStringsW"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_ExpandEnvironmentStringsW(a, b, c);
+}
+DWORD WINAPI W_GetFileAttributesW(LPCWSTR a)
+{
+    if (Turn("GetFileAttributesW"))
+        FAIL_WITH(INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED);
+    return next_GetFileAttributesW(a);
+}
+int WINAPI W_MultiByteToWideChar(UINT a, DWORD b, LPCCH c, int d, LPWSTR e, int f)
+{
+    if (Turn("MultiByteToWideChar"))
+        FAIL_WITH(0, ERROR_INSUFFICIENT_BUFFER);
+    return next_MultiByteToWideChar(a, b, c, d, e, f);
 }
 HANDLE WINAPI W_CreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T b, LPTHREAD_START_ROUTINE c, LPVOID d, DWORD e,
                              LPDWORD f)
@@ -399,6 +454,12 @@ int WINAPI W_MessageBoxA(HWND a, LPCSTR b, LPCSTR c, UINT d)
         FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
     return next_MessageBoxA(a, b, c, d);
 }
+int WINAPI W_MessageBoxW(HWND a, LPCWSTR b, LPCWSTR c, UINT d)
+{
+    if (Turn("MessageBoxW"))
+        FAIL_WITH(0, ERROR_NOT_ENOUGH_MEMORY);
+    return next_MessageBoxW(a, b, c, d);
+}
 HBITMAP WINAPI W_LoadBitmapA(HINSTANCE a, LPCSTR b)
 {
     if (Turn("LoadBitmapA"))
@@ -464,11 +525,28 @@ LSTATUS WINAPI W_RegQueryValueExA(HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE
     LSTATUS rc = next_RegQueryValueExA(a, b, c, &type, e, f);
     if (d != NULL)
         *d = type;
-    // A string stored without its NUL, exactly as long as the buffer: digits,
-    // so that a reader that runs past it reads a number it must not answer.
-    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 && ShortTurn()) {
-        memset(e + (*f > 0 ? *f - 1 : 0), '7', size - (*f > 0 ? *f - 1 : 0));
-        *f = size;
+    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+        int form = StringShortTurn();
+        if (form != 0)
+            AnswerShortString(e, size, f, form, 1);
+    }
+    return rc;
+}
+LSTATUS WINAPI W_RegQueryValueExW(HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f)
+{
+    if (Turn("RegQueryValueExW"))
+        return ERROR_ACCESS_DENIED;
+    if (e == NULL || f == NULL)
+        return next_RegQueryValueExW(a, b, c, d, e, f);
+    DWORD size = *f;
+    DWORD type = REG_NONE;
+    LSTATUS rc = next_RegQueryValueExW(a, b, c, &type, e, f);
+    if (d != NULL)
+        *d = type;
+    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) && size >= sizeof(WCHAR)) {
+        int form = StringShortTurn();
+        if (form != 0)
+            AnswerShortString(e, size, f, form, sizeof(WCHAR));
     }
     return rc;
 }
@@ -489,7 +567,8 @@ LSTATUS WINAPI W_RegCloseKey(HKEY a)
 #define WRAP(fn) {#fn, (void*)W_##fn, (void**)&next_##fn}
 
 const ImportRedirect kKernel32[] = {
-    WRAP(CreateFileA), WRAP(CreateEventA), WRAP(CreateProcessA), WRAP(CreateThread),
+    WRAP(CreateFileA), WRAP(CreateEventA), WRAP(CreateProcessA), WRAP(CreateProcessW),
+    WRAP(ExpandEnvironmentStringsW), WRAP(GetFileAttributesW), WRAP(MultiByteToWideChar), WRAP(CreateThread),
     WRAP(DeleteFileA), WRAP(ExpandEnvironmentStringsA), WRAP(FindFirstFileA),
     WRAP(GetCurrentDirectoryA), WRAP(SetCurrentDirectoryA), WRAP(GetFileAttributesA),
     WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetModuleHandleExA), WRAP(GetProcessHeap),
@@ -502,14 +581,15 @@ const ImportRedirect kKernel32[] = {
 };
 const ImportRedirect kUser32[] = {
     WRAP(FindWindowExA), WRAP(GetWindow), WRAP(GetParent), WRAP(GetWindowTextA),
-    WRAP(GetWindowLongA), WRAP(GetWindowThreadProcessId), WRAP(PostMessageA), WRAP(MessageBoxA),
+    WRAP(GetWindowLongA), WRAP(GetWindowThreadProcessId), WRAP(PostMessageA), WRAP(MessageBoxA), WRAP(MessageBoxW),
     WRAP(LoadBitmapA), WRAP(MsgWaitForMultipleObjectsEx),
 };
 const ImportRedirect kGdi32[] = {
     WRAP(CreateCompatibleDC), WRAP(SelectObject), WRAP(BitBlt), WRAP(DeleteDC), WRAP(DeleteObject),
 };
 const ImportRedirect kAdvapi32[] = {
-    WRAP(RegOpenKeyExA), WRAP(RegCreateKeyExA), WRAP(RegQueryValueExA), WRAP(RegSetValueExA),
+    WRAP(RegOpenKeyExA), WRAP(RegCreateKeyExA), WRAP(RegQueryValueExA), WRAP(RegQueryValueExW),
+    WRAP(RegSetValueExA),
     WRAP(RegCloseKey),
 };
 
@@ -529,7 +609,7 @@ const struct {
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
     "GetCurrentProcessId", "GetLastError", "GetTickCount64", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
-    "CharUpperBuffA", "PeekMessageA",
+    "CharUpperBuffA", "CharPrevA", "PeekMessageA", "lstrlenW", "lstrcmpiW",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
     "TlsGetValue", "VirtualProtect", "VirtualQuery",

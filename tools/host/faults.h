@@ -16,8 +16,10 @@ enum FaultMode {
     kFaultNth,     // the n-th fallible call fails, once
     kFaultFromNth, // every fallible call from the n-th on fails: memory that stays short
     kShortNth,     // the n-th call that can answer short does: ReadFile and WriteFile move
-                   // half the bytes with success, RegQueryValueExA fills the whole buffer
-                   // with a string that has no NUL
+                   // half the bytes with success; a registry string read is two such
+                   // calls: one fills the whole buffer with a string that has no NUL,
+                   // the other delivers the string without its NUL and leaves the rest
+                   // of the buffer non-zero
 };
 
 // Redirects the module's fallible imports, after any earlier redirection (a
