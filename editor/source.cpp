@@ -39,6 +39,23 @@ static BOOL WriteWholeFile(HANDLE file, const char* text)
     return WriteFile(file, text, length, &written, NULL) && written == length;
 }
 
+// "C:\Docs\" and "C:\Docs" are one folder, and must give one temporary
+// file path and one mark: the separators a full path keeps at its end go,
+// but a drive's root keeps its own ("C:\"). Characters, not bytes: a
+// double-byte character's trail byte may equal a backslash.
+static void StripTrailingSeparators(char* path)
+{
+    for (;;) {
+        char* end = path + lstrlenA(path);
+        char* last = CharPrevA(path, end);
+        if (last == end || (*last != '\\' && *last != '/'))
+            return;
+        if (last == path || (last == path + 2 && path[1] == ':'))
+            return;
+        *last = '\0';
+    }
+}
+
 static BOOL IsDirectory(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -56,6 +73,8 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     char workDir[MAX_PATH];
     char tempPath[MAX_PATH];
     DWORD length = GetFullPathNameA(dirArg, ARRAYSIZE(workDir), workDir, NULL);
+    if (length != 0 && length < ARRAYSIZE(workDir))
+        StripTrailingSeparators(workDir);
     if (length == 0 || length >= ARRAYSIZE(workDir) ||
         FAILED(StringCchPrintfA(tempPath, ARRAYSIZE(tempPath), "%s\\%s", workDir, kTempName)) ||
         !IsDirectory(workDir))

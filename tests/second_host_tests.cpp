@@ -144,9 +144,20 @@ TEST_F(SecondHostTest, AnotherHostsLiveSourceEditInAFolderIsLeftAlone)
     ASSERT_TRUE(WaitFor(their.ready)) << "their editor never started";
     ASSERT_EQ(ReadFileBytes(theirFile), "<p>their document</p>");
 
+    // Every spelling of their folder: in other letters, with "." or a
+    // trailing separator as many programs write a folder, and by its short
+    // (8.3) name.
     std::string upper = folder;
     CharUpperBuffA(&upper[0], (DWORD)upper.size());
-    for (const std::string& spelling : {folder, upper, folder + "\\."}) {
+    std::vector<std::string> spellings = {folder, upper, folder + "\\.", folder + "\\", folder + "\\.\\",
+                                          folder + "/"};
+    char shortName[MAX_PATH];
+    DWORD shortLength = GetShortPathNameA(folder.c_str(), shortName, MAX_PATH);
+    ASSERT_TRUE(shortLength > 0 && shortLength < MAX_PATH);
+    ASSERT_NE(std::string(shortName), folder) << "the folder's name has a short form";
+    spellings.push_back(shortName);
+    spellings.push_back(std::string(shortName) + "\\");
+    for (const std::string& spelling : spellings) {
         BoxCatcher catcher;
         NextLog();
         std::string before = CurrentDir();
