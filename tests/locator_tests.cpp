@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "editor/editor.h"
+#include "tools/host/faults.h"
 
 class LocatorTest : public ::testing::Test {
 protected:
@@ -365,4 +366,102 @@ TEST_F(EditorPlaceTest, TheEditorInheritsNoneOfTheHostsHandles)
     go.Set();
     EXPECT_TRUE(WaitEditorExit(logPath));
     CloseHandle(readEnd);
+}
+
+// A key the user may only read still names the editor and its arguments.
+class ReadOnlySettingsTest : public EditorPlaceTest {
+protected:
+    void SetUp() override
+    {
+        g_onPluginLoaded = InjectFaults;
+        EditorPlaceTest::SetUp();
+        PlanFaults(kFaultNone, 0);
+        MakeKeysReadOnly(true);
+    }
+    void TearDown() override
+    {
+        MakeKeysReadOnly(false);
+        EditorPlaceTest::TearDown();
+        g_onPluginLoaded = NULL;
+    }
+};
+
+TEST_F(ReadOnlySettingsTest, AKeyTheUserMayOnlyReadStillNamesTheEditorAndItsArguments)
+{
+    std::string program = Copy(installDir + "\\locked");
+    SetEditorPath(program);
+    SetEditorArguments("-r \"%1\"");
+    BoxCatcher catcher;
+    ASSERT_EQ(Run().number, 1);
+    EXPECT_EQ(Started(), program);
+    EXPECT_EQ(LogValue(ReadLog(logPath), "cmdline"), "\"" + program + "\" -r \"" + page + "\"");
+    EXPECT_TRUE(catcher.Seen().empty());
+}
+
+// A folder named in letters the ANSI code page lacks, as a user's profile
+// may be: Greek and CJK on a Western system.
+class UnicodeFolderTest : public EditorPlaceTest {
+protected:
+    std::wstring folder;
+    void SetUp() override
+    {
+        EditorPlaceTest::SetUp();
+        folder = Wide(installDir) + L"\\\x03A9\x03BC\x03AD\x03B3\x03B1 \x6F22\x5B57";
+        BOOL lossy = FALSE;
+        if (GetACP() == CP_UTF8 ||
+            WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, NULL, 0, NULL, &lossy) == 0 || !lossy)
+            GTEST_SKIP() << "the ANSI code page " << GetACP() << " spells Greek and CJK";
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+        ASSERT_TRUE(CopyFileW((Wide(BinDir()) + L"\\standin-editor.exe").c_str(), Program().c_str(), FALSE));
+    }
+    std::wstring Program() { return folder + L"\\Scrivlet.exe"; }
+    // "run" on the page; the editor's end must click OK.
+    void RunAndClick()
+    {
+        TestDialog dialog;
+        HWND ok = dialog.AddButton(dialog.window, "OK", IDOK);
+        NamedEvent go("go");
+        NextLog();
+        SetEditorScript("QH_EDITOR_GO", go.name);
+        BoxCatcher catcher;
+        ASSERT_EQ(Call("run", {StringArg(page)}).number, 1);
+        go.Set();
+        ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); })) << "its exit clicks OK";
+        EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
+        ASSERT_TRUE(WaitEditorExit(logPath));
+        std::vector<std::string> log = ReadLog(logPath);
+        EXPECT_EQ(LogValue(log, "module-utf8"), Utf8(Program()));
+        EXPECT_EQ(LogValue(log, "file"), page);
+        EXPECT_TRUE(catcher.Seen().empty());
+    }
+};
+
+TEST_F(UnicodeFolderTest, AnEditorInstalledForTheUserUnderSuchAFolderIsStarted)
+{
+    RemoveUninstallEntry();
+    SetWideValue(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", REG_SZ, folder + L"\\SCRINST.EXE /R");
+    RunAndClick();
+}
+
+TEST_F(UnicodeFolderTest, EditorPathNamesAProgramInSuchAFolder)
+{
+    SetWideValue(HKEY_CURRENT_USER, kSettingsKey, L"EditorPath", REG_SZ, Program());
+    RunAndClick();
+    SetEnvironmentVariableW(L"QH_TEST_PROFILE", folder.c_str());
+    SetWideValue(HKEY_CURRENT_USER, kSettingsKey, L"EditorPath", REG_EXPAND_SZ, L"%QH_TEST_PROFILE%\\Scrivlet.exe");
+    RunAndClick();
+    SetEnvironmentVariableW(L"QH_TEST_PROFILE", NULL);
+}
+
+TEST_F(UnicodeFolderTest, TheNotFoundBoxShowsSuchAPathWithItsOwnCharacters)
+{
+    std::wstring missing = folder + L"\\gone\\Scrivlet.exe";
+    SetWideValue(HKEY_CURRENT_USER, kSettingsKey, L"EditorPath", REG_SZ, missing);
+    BoxCatcher catcher;
+    EXPECT_EQ(Run().number, 0);
+    EXPECT_FALSE(AnyStarted());
+    std::vector<BoxCatcher::Box> boxes = catcher.Seen();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].wideText.compare(0, 19, L"Scrivlet not found."), 0) << Utf8(boxes[0].wideText);
+    EXPECT_NE(boxes[0].wideText.find(missing), std::wstring::npos) << Utf8(boxes[0].wideText);
 }

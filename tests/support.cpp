@@ -129,6 +129,16 @@ void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, cons
     RegCloseKey(key);
 }
 
+void SetWideValue(HKEY root, const char* path, const wchar_t* name, DWORD type, const std::wstring& text)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name, 0, type, (const BYTE*)text.c_str(),
+                             (DWORD)((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 bool KeyExists(HKEY root, const char* path, REGSAM view)
 {
     HKEY key = NULL;

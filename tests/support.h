@@ -35,6 +35,8 @@ std::wstring Wide(const std::string& utf8);
 void DeleteKeyTree(HKEY root, const char* path, REGSAM view = 0);
 void SetRawValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
                  DWORD size, REGSAM view = 0);
+// A string value written with the registry's wide call, its NUL included.
+void SetWideValue(HKEY root, const char* path, const wchar_t* name, DWORD type, const std::wstring& text);
 bool QueryRawValue(HKEY root, const char* path, const char* name, DWORD* type,
                    std::string* data);
 bool KeyExists(HKEY root, const char* path, REGSAM view = 0);

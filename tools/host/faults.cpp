@@ -13,6 +13,15 @@ volatile LONG g_n = 0;
 volatile LONG g_calls = 0;
 volatile LONG g_shortable = 0;
 volatile LONG g_faults = 0;
+volatile LONG g_wholeShort = 0;
+volatile LONG g_readOnlyKeys = 0;
+
+// A key the user may only read (a policy, an administrator's lock) denies
+// any other access asked of it.
+bool DeniedAsReadOnly(REGSAM access)
+{
+    return g_readOnlyKeys != 0 && (access & ~(KEY_READ | KEY_WOW64_64KEY | KEY_WOW64_32KEY)) != 0;
+}
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::map<std::string, int> g_byName;
 std::map<std::string, int> g_faultedByName;
@@ -61,11 +70,13 @@ int StringShortTurn()
 void AnswerShortString(BYTE* data, DWORD size, DWORD* got, int form, DWORD unit)
 {
     DWORD text = *got >= unit ? *got - unit : 0;  // the string's bytes without its NUL
-    // Digits, so that a reader that runs past the end reads a number or a
-    // name it must not answer.
+    // Non-zero bytes: digits for ANSI, so that a reader that runs past the
+    // end reads a number or a name it must not answer.
     for (DWORD i = text; i < size; i++)
-        data[i] = (unit == 1 || i % 2 == 0) ? '7' : 0x01;
+        data[i] = '7';
     *got = form == 1 ? size - size % unit : text;
+    if (form == 2)
+        InterlockedExchange(&g_wholeShort, 1);
 }
 
 #define NEXT(fn) decltype(&fn) next_##fn = fn
@@ -503,14 +514,14 @@ BOOL WINAPI W_DeleteObject(HGDIOBJ a)
 // The registry answers its error instead of setting the last error.
 LSTATUS WINAPI W_RegOpenKeyExA(HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e)
 {
-    if (Turn("RegOpenKeyExA"))
+    if (Turn("RegOpenKeyExA") || DeniedAsReadOnly(d))
         return ERROR_ACCESS_DENIED;  // a policy denies the key
     return next_RegOpenKeyExA(a, b, c, d, e);
 }
 LSTATUS WINAPI W_RegCreateKeyExA(HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f,
                                  const LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i)
 {
-    if (Turn("RegCreateKeyExA"))
+    if (Turn("RegCreateKeyExA") || DeniedAsReadOnly(f))
         return ERROR_ACCESS_DENIED;
     return next_RegCreateKeyExA(a, b, c, d, e, f, g, h, i);
 }
@@ -651,6 +662,7 @@ void PlanFaults(FaultMode mode, int n)
     InterlockedExchange(&g_calls, 0);
     InterlockedExchange(&g_shortable, 0);
     InterlockedExchange(&g_faults, 0);
+    InterlockedExchange(&g_wholeShort, 0);
     InterlockedExchange(&g_n, n);
     InterlockedExchange(&g_mode, mode);
 }
@@ -658,6 +670,8 @@ void PlanFaults(FaultMode mode, int n)
 int FallibleCalls() { return g_calls; }
 int ShortableCalls() { return g_shortable; }
 int FaultsMade() { return g_faults; }
+void MakeKeysReadOnly(bool readOnly) { InterlockedExchange(&g_readOnlyKeys, readOnly ? 1 : 0); }
+bool ShortAnswerWasWhole() { return g_wholeShort != 0; }
 
 std::map<std::string, int> CallsByName()
 {

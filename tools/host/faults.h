@@ -30,9 +30,16 @@ void PlanFaults(FaultMode mode, int n);
 int FallibleCalls();  // made since the run started
 int ShortableCalls();
 int FaultsMade();     // failures or short answers given in this run
+// The run's short answer was a registry string whole but for its NUL: a
+// sound reader answers exactly as without a fault.
+bool ShortAnswerWasWhole();
 std::map<std::string, int> CallsByName();
 std::map<std::string, int> FaultsByName();  // of those, the ones made to fail
 std::string FaultedCall();  // the name of the first call made to fail, or ""
+
+// While set, every registry key the module opens or creates denies any
+// access but reading, as a key under a policy does.
+void MakeKeysReadOnly(bool readOnly);
 
 // Functions the module imports that are neither wrapped here nor known to
 // need no wrapper (they can't fail, or they belong to the compiler's runtime).
