@@ -84,9 +84,22 @@ static HANDLE StartEditorDirectly(const std::string& file)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &pi))
         return NULL;
+    // The job the module puts the editor in, and its port, made the same way.
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT notices = {job, port};
+    JOBOBJECT_BASIC_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof(limits));
+    limits.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &notices, sizeof(notices));
+    SetInformationJobObject(job, JobObjectBasicLimitInformation, &limits, sizeof(limits));
+    AssignProcessToJobObject(job, pi.hProcess);
+    ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
+    CloseHandle(port);
+    CloseHandle(job);
     return pi.hProcess;
 }
 
@@ -99,8 +112,8 @@ static DWORD WINAPI WaitForEditor(LPVOID process)
 
 // What "startEdit" must do by its contract, done inline: the text measured,
 // the directory made absolute and current, the file opened, cut and written,
-// its time read, the editor found in the registry and launched, a thread to
-// wait for it.
+// its time read, the editor found in the registry and launched in a job of
+// its own, a thread to wait for it.
 static HANDLE StartEditInline(const std::string& dir, const std::string& text)
 {
     char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];

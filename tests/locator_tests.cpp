@@ -202,6 +202,23 @@ protected:
         EXPECT_TRUE(WaitEditorExit(logPath));
         return LogValue(ReadLog(logPath), "module");
     }
+    // "run" on the page with an editor that waits for go: its end must
+    // click OK, and no box come, and it has ended by the return.
+    void RunAndClick()
+    {
+        TestDialog dialog;
+        HWND ok = dialog.AddButton(dialog.window, "OK", IDOK);
+        NamedEvent go("go");
+        NextLog();
+        SetEditorScript("QH_EDITOR_GO", go.name);
+        BoxCatcher catcher;
+        ASSERT_EQ(Call("run", {StringArg(page)}).number, 1);
+        go.Set();
+        ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); })) << "its exit clicks OK";
+        EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
+        EXPECT_TRUE(WaitEditorExit(logPath));
+        EXPECT_TRUE(catcher.Seen().empty());
+    }
     // A "run" that answered false started nothing that could log later.
     bool AnyStarted()
     {
@@ -236,19 +253,10 @@ TEST_F(EditorPlaceTest, TheProgramNamedInTheSettingsIsStartedInPlaceOfAnyUninsta
 {
     std::string program = Copy(installDir + "\\My \xE9" "ditor");
     SetEditorPath(program);
-    TestDialog dialog;
-    HWND ok = dialog.AddButton(dialog.window, "OK", IDOK);
-    NamedEvent go("go");
-    NextLog();
-    SetEditorScript("QH_EDITOR_GO", go.name);
-    BoxCatcher catcher;
-    EXPECT_EQ(Call("run", {StringArg(page)}).number, 1);
-    go.Set();
-    ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); }))
-        << "its exit clicks the dialog";
-    EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
+    RunAndClick();
     EXPECT_EQ(Started(), program);
     EXPECT_EQ(LogValue(ReadLog(logPath), "cmdline"), "\"" + program + "\" \"" + page + "\"");
+    BoxCatcher catcher;
 
     SetEditorScript("QH_TEST_TOOLS", installDir);
     SetEditorPath("%QH_TEST_TOOLS%\\My \xE9" "ditor\\MyEditor.exe", REG_EXPAND_SZ);
@@ -415,24 +423,13 @@ protected:
         ASSERT_TRUE(CopyFileW((Wide(BinDir()) + L"\\standin-editor.exe").c_str(), Program().c_str(), FALSE));
     }
     std::wstring Program() { return folder + L"\\Scrivlet.exe"; }
-    // "run" on the page; the editor's end must click OK.
-    void RunAndClick()
+    // "run" on the page, started from the program in that folder.
+    void RunFromTheFolder()
     {
-        TestDialog dialog;
-        HWND ok = dialog.AddButton(dialog.window, "OK", IDOK);
-        NamedEvent go("go");
-        NextLog();
-        SetEditorScript("QH_EDITOR_GO", go.name);
-        BoxCatcher catcher;
-        ASSERT_EQ(Call("run", {StringArg(page)}).number, 1);
-        go.Set();
-        ASSERT_TRUE(PumpUntil([] { return !TestDialog::Received().empty(); })) << "its exit clicks OK";
-        EXPECT_EQ(TestDialog::Received()[0].lParam, (LPARAM)ok);
-        ASSERT_TRUE(WaitEditorExit(logPath));
+        RunAndClick();
         std::vector<std::string> log = ReadLog(logPath);
         EXPECT_EQ(LogValue(log, "module-utf8"), Utf8(Program()));
         EXPECT_EQ(LogValue(log, "file"), page);
-        EXPECT_TRUE(catcher.Seen().empty());
     }
 };
 
@@ -440,16 +437,16 @@ TEST_F(UnicodeFolderTest, AnEditorInstalledForTheUserUnderSuchAFolderIsStarted)
 {
     RemoveUninstallEntry();
     SetWideValue(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", REG_SZ, folder + L"\\SCRINST.EXE /R");
-    RunAndClick();
+    RunFromTheFolder();
 }
 
 TEST_F(UnicodeFolderTest, EditorPathNamesAProgramInSuchAFolder)
 {
     SetWideValue(HKEY_CURRENT_USER, kSettingsKey, L"EditorPath", REG_SZ, Program());
-    RunAndClick();
+    RunFromTheFolder();
     SetEnvironmentVariableW(L"QH_TEST_PROFILE", folder.c_str());
     SetWideValue(HKEY_CURRENT_USER, kSettingsKey, L"EditorPath", REG_EXPAND_SZ, L"%QH_TEST_PROFILE%\\Scrivlet.exe");
-    RunAndClick();
+    RunFromTheFolder();
     SetEnvironmentVariableW(L"QH_TEST_PROFILE", NULL);
 }
 
