@@ -35,7 +35,7 @@ struct EditorRun {
     HANDLE process;
     HANDLE job;
     HANDLE port;
-    ULONGLONG started;
+    DWORD started;
     DWORD quickExitSeconds;
 };
 

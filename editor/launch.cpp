@@ -103,7 +103,7 @@ BOOL LaunchEditor(WCHAR* commandLine, const WCHAR* dir, EditorRun* run)
     if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, dir, &startup,
                         &process))
         return FALSE;
-    run->started = GetTickCount64();
+    run->started = GetTickCount();
     PutInJob(process.hProcess, run);
     if (ResumeThread(process.hThread) == (DWORD)-1) {
         // An editor that can't run is not left suspended for good: it has

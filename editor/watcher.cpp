@@ -32,7 +32,7 @@ struct Watcher {
     HANDLE port;  // the job's notices, and a stop's
     HANDLE stop;  // without a job: manual-reset, set by a stop
     HMODULE module;  // this module, held loaded until the thread has ended
-    ULONGLONG started;
+    DWORD started;
     DWORD quickExitSeconds;
     FILETIME savedWriteTime;
     char path[MAX_PATH];
@@ -163,8 +163,9 @@ static BOOL WaitForJob(Watcher* self)
 // edits there, and a click now would end the edit under them.
 static BOOL HandedOn(const Watcher* self)
 {
-    if (self->quickExitSeconds == 0 ||
-        GetTickCount64() - self->started >= (ULONGLONG)self->quickExitSeconds * 1000)
+    // The difference of two tick counts is right across their wrap.
+    DWORD elapsed = GetTickCount() - self->started;
+    if (self->quickExitSeconds == 0 || (ULONGLONG)elapsed >= (ULONGLONG)self->quickExitSeconds * 1000)
         return FALSE;
     FILETIME now = GetWriteTime(self->path);
     return now.dwLowDateTime == self->savedWriteTime.dwLowDateTime &&

@@ -619,7 +619,7 @@ const struct {
 // that is an answer (no message waiting), or they are the compiler's
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
-    "GetCurrentProcessId", "GetLastError", "GetTickCount64", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "GetCurrentProcessId", "GetLastError", "GetTickCount", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "CharPrevA", "PeekMessageA", "lstrlenW", "lstrcmpiW",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
