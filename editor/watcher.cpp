@@ -188,6 +188,14 @@ static DWORD WINAPI WatchEditor(LPVOID parameter)
     }
     if (ended && self->process != NULL && HandedOn(self))
         ended = FALSE;
+    // Only the port is the host's side's too (a stop posts to it): the rest
+    // goes now, not with the record, which lasts until the next launch.
+    HANDLE done[2] = {self->process, self->job};
+    self->process = self->job = NULL;
+    for (HANDLE handle : done) {
+        if (handle != NULL)
+            CloseHandle(handle);
+    }
     if (ended && Moves(self, kRunning, kDismissing))
         DismissEditDialog(self);
     HMODULE module = self->module;
