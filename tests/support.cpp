@@ -35,26 +35,37 @@ std::string NewTempDir(const char* tag)
     return dir;
 }
 
-void RemoveTree(const std::string& dir)
+// Wide calls: a name the ANSI code page can't spell reads back as "?" from
+// the ANSI ones, and could not be removed.
+static void RemoveTreeW(const std::wstring& dir)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string path = dir + "\\" + name;
+            std::wstring path = dir + L"\\" + name;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
+                RemoveTreeW(path);
             else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
             }
-        } while (FindNextFileA(search, &entry));
+        } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
-    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryW(dir.c_str());
+}
+
+void RemoveTree(const std::string& dir)
+{
+    int size = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, NULL, 0);
+    std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+    if (size > 1)
+        MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, &wide[0], size);
+    RemoveTreeW(wide);
 }
 
 std::string ReadFileBytes(const std::string& path, bool* exists)
