@@ -322,10 +322,13 @@ static int UnregisterEditor()
 }
 
 // A string setting of the module's; one with %VARIABLES% in it is stored
-// to be expanded when it is used.
+// to be expanded when it is used. The file's %1 is no variable.
 static int SetSettingText(const char* name, const char* text)
 {
-    DWORD type = strchr(text, '%') != NULL ? REG_EXPAND_SZ : REG_SZ;
+    std::string variables = text;
+    for (size_t at; (at = variables.find("%1")) != std::string::npos;)
+        variables.erase(at, 2);
+    DWORD type = variables.find('%') != std::string::npos ? REG_EXPAND_SZ : REG_SZ;
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
                         NULL) != ERROR_SUCCESS)
