@@ -16,9 +16,8 @@
 #include <string>
 #include <vector>
 
-#include <tlhelp32.h>
-
 #include "bench/heap_meter.h"
+#include "tools/host/probes.h"
 
 PluginHost g_host;
 std::string g_temp;
@@ -49,21 +48,13 @@ Delivery CallDirect(const char* name, std::vector<HostArg>* args)
 
 void WaitEditorsGone()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != GetCurrentProcessId() || lstrcmpiA(entry.szExeFile, "Scrivlet.exe") != 0)
-            continue;
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    for (DWORD pid : ChildProcessIds("Scrivlet.exe")) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
         if (process != NULL) {
             WaitPumping(process);
             CloseHandle(process);
         }
     }
-    CloseHandle(snapshot);
 }
 
 static std::string LogValue(const std::string& log, const char* key)

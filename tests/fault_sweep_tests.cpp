@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <tlhelp32.h>
-
 #include "tools/host/faults.h"
 #include "tools/host/guard_heap.h"
 
@@ -88,21 +86,13 @@ protected:
     // go that never comes. Neither is the module's to end: the test does.
     static void EndEditorsLeftBehind()
     {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE)
-            return;
-        PROCESSENTRY32 entry;
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-            if (entry.th32ParentProcessID != GetCurrentProcessId())
-                continue;
-            HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        for (DWORD pid : ChildProcessIds()) {
+            HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
             if (child != NULL) {
                 TerminateProcess(child, 1);
                 CloseHandle(child);
             }
         }
-        CloseHandle(snapshot);
     }
 
     // Runs the road at every failure point in every mode; one line of what

@@ -1,4 +1,4 @@
-// Counting a process's handles, threads and GDI objects from inside it.
+// Counting a process's handles, threads, GDI objects and children from inside it.
 #include "probes.h"
 
 #include <tlhelp32.h>
@@ -28,6 +28,23 @@ int CountThreads()
     }
     CloseHandle(snapshot);
     return count;
+}
+
+std::vector<DWORD> ChildProcessIds(const char* program)
+{
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return children;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == GetCurrentProcessId() &&
+            (program == NULL || lstrcmpiA(entry.szExeFile, program) == 0))
+            children.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return children;
 }
 
 // A GDI handle's low word is its slot in the process's table; Wine accepts
