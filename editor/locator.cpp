@@ -17,6 +17,7 @@ static const int kSetupSuffixLength = ARRAYSIZE(kSetupSuffix) - 1;
 static const WCHAR kEditorProgram[] = L"Scrivlet.exe";
 static const WCHAR kEditorPathValue[] = L"EditorPath";
 static const WCHAR kEditorArgumentsValue[] = L"EditorArguments";
+static const WCHAR kEditorEncodingValue[] = L"EditorEncoding";
 static const WCHAR kNotFound[] = L"Scrivlet not found.";
 
 // RegQueryValueExW does not promise a NUL: a string stored without one is
@@ -196,6 +197,11 @@ static int ReadNamedEditor(WCHAR* program)
 BOOL ReadEditorArguments(WCHAR** arguments)
 {
     return ReadSettingText(kEditorArgumentsValue, arguments) != kUnreadable;
+}
+
+BOOL ReadEditorEncodingText(WCHAR** encoding)
+{
+    return ReadSettingText(kEditorEncodingValue, encoding) != kUnreadable;
 }
 
 BOOL FindEditorProgram(WCHAR* program)

@@ -15,6 +15,11 @@ char g_workDir[MAX_PATH] = "";
 // FALSE from the moment a "startEdit" names its directory until its text is
 // in the file whole: a part left there is never delivered as the edit.
 static BOOL g_textWhole = TRUE;
+// What the latest "startEdit" knew of the text, for reading it back.
+static TextOrigin g_origin = {FALSE, FALSE};
+// The read's room after the file's bytes, for a NUL and a cut UTF-16 unit:
+// with the block's own 8 bytes, the file's size + 32 from the heap.
+static const DWORD kReadRoom = 24;
 
 // The temporary file of the latest edit, in full, so that reading it back
 // or removing it leaves the process's current directory alone. Before any
@@ -29,14 +34,13 @@ static void EditedTempFile(char* path)
         StringCchPrintfA(path, MAX_PATH, "%s\\%s", g_workDir, kTempName);  // fits: startEdit checked
 }
 
-static BOOL WriteWholeFile(HANDLE file, const char* text)
+static BOOL WriteWholeFile(HANDLE file, const BYTE* bytes, DWORD length)
 {
-    DWORD length = (DWORD)lstrlenA(text);
     DWORD written = 0;
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !SetEndOfFile(file))
         return FALSE;
-    return WriteFile(file, text, length, &written, NULL) && written == length;
+    return WriteFile(file, bytes, length, &written, NULL) && written == length;
 }
 
 // "C:\Docs\" and "C:\Docs" are one folder, and must give one temporary
@@ -67,47 +71,74 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     (void)unused;
     const char* dirArg = g_host->GetArgString(g_host, args[0]);
     const char* text = g_host->GetArgString(g_host, args[1]);
+    const DWORD length = (DWORD)lstrlenA(text);
+
+    BOOL ok = FALSE;
+    BOOL utf8 = FALSE;
+    BYTE* converted = NULL;
+    const BYTE* bytes = (const BYTE*)text;  // what the file is to hold
+    DWORD size = length;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    WCHAR program[MAX_PATH];
 
     // A relative directory is resolved once, so that the file written, the
     // path the editor gets and the edited-file record name the same file.
     char workDir[MAX_PATH];
     char tempPath[MAX_PATH];
-    DWORD length = GetFullPathNameA(dirArg, ARRAYSIZE(workDir), workDir, NULL);
-    if (length != 0 && length < ARRAYSIZE(workDir))
+    DWORD got = GetFullPathNameA(dirArg, ARRAYSIZE(workDir), workDir, NULL);
+    if (got != 0 && got < ARRAYSIZE(workDir))
         StripTrailingSeparators(workDir);
-    if (length == 0 || length >= ARRAYSIZE(workDir) ||
+    if (got == 0 || got >= ARRAYSIZE(workDir) ||
         FAILED(StringCchPrintfA(tempPath, ARRAYSIZE(tempPath), "%s\\%s", workDir, kTempName)) ||
         !IsDirectory(workDir))
-        return g_host->ReturnBool(g_host, 0, result);
+        goto out;
+    // An encoding the module doesn't know starts nothing and changes nothing.
+    if (!ReadEditorEncoding(&utf8))
+        goto out;
+    if (utf8) {
+        converted = FileBytesInUtf8(text, length, &size);
+        if (converted == NULL)
+            goto out;
+        bytes = converted;
+    }
     // Another host's live edit here shares the file: nothing of it, nor of
     // this module's own edit, is touched.
     if (!TakeEditMark(workDir)) {
         MessageBoxA(NULL, kEditInUse, NULL, MB_OK | MB_ICONERROR);
-        return g_host->ReturnBool(g_host, 0, result);
+        goto out;
     }
+    // An edit saved there that no host read back is kept first, or nothing
+    // is written at all.
+    if (!KeepLeftover(workDir, tempPath, bytes, size))
+        goto out;
     StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
     g_textWhole = FALSE;
+    g_origin.hostTextUtf8 = IsUtf8WithMultibyte(text, length);
+    g_origin.wroteUtf8 = utf8;
 
-    WCHAR program[MAX_PATH];
-    HANDLE file = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    file = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_ARCHIVE, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return g_host->ReturnBool(g_host, 0, result);
-    g_textWhole = WriteWholeFile(file, text);
+        goto out;
+    g_textWhole = WriteWholeFile(file, bytes, size);
     CloseHandle(file);
     // A disk that filled up, a quota: what part of the text was written is
     // not left for the editor, nor for a host, to take for the whole.
     if (!g_textWhole) {
         DeleteFileA(tempPath);
-        return g_host->ReturnBool(g_host, 0, result);
+        goto out;
     }
 
     g_savedWriteTime = GetWriteTime(tempPath);
+    NoteOwnText(tempPath, g_savedWriteTime);
     StringCchCopyA(g_editedPath, ARRAYSIZE(g_editedPath), tempPath);  // fits: checked above
 
     // The work directory is the editor's own current directory; the host's
     // stays as it is.
-    BOOL ok = FindEditorProgram(program) && OpenInEditor(program, tempPath, workDir);
+    ok = FindEditorProgram(program) && OpenInEditor(program, tempPath, workDir);
+
+out:
+    FreeBlock(converted);
     return g_host->ReturnBool(g_host, ok ? 1 : 0, result);
 }
 
@@ -121,19 +152,22 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
         return 0;
 
     int delivered = 0;
-    HANDLE heap = GetProcessHeap();
-    char* text = NULL;
+    char* bytes = NULL;  // the file's bytes, then the host's text
     LARGE_INTEGER size;
     DWORD got = 0;
+    FILETIME written = {0, 0};
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         goto out;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > (LONGLONG)(MAXDWORD - 32))
+    // Taken before the read: a save that comes after it is not taken for
+    // one the host has.
+    if (!GetFileTime(file, NULL, NULL, &written))
+        written.dwLowDateTime = written.dwHighDateTime = 0;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > (LONGLONG)(MAXDWORD - kReadRoom))
         goto out;
-    if (heap != NULL)
-        text = (char*)HeapAlloc(heap, 0, (SIZE_T)size.QuadPart + 32);
-    if (text == NULL)
+    bytes = (char*)AllocBlock((SIZE_T)size.QuadPart + kReadRoom);
+    if (bytes == NULL)
         goto out;
     // A failed read delivers nothing rather than an empty text the host
     // would take for the edit. A read may move fewer bytes than asked (a
@@ -141,18 +175,21 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
     // end, and only a file that ended sooner delivers less than its size.
     while (got < (DWORD)size.QuadPart) {
         DWORD moved = 0;
-        if (!ReadFile(file, text + got, (DWORD)size.QuadPart - got, &moved, NULL))
+        if (!ReadFile(file, bytes + got, (DWORD)size.QuadPart - got, &moved, NULL))
             goto out;
         if (moved == 0)
             break;
         got += moved;
     }
-    text[got] = '\0';
-    delivered = g_host->ReturnString(g_host, text, result);
+    // In whatever form the editor saved it, the host gets its own text.
+    bytes = HostTextFromFile(bytes, got, &g_origin);
+    if (bytes == NULL)
+        goto out;
+    delivered = g_host->ReturnString(g_host, bytes, result);
+    NoteOwnText(path, written);
 
 out:
-    if (text != NULL)
-        HeapFree(heap, 0, text);
+    FreeBlock(bytes);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     return delivered;

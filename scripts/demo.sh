@@ -24,13 +24,21 @@ OUT="$BUILD/demo"
 rm -rf "$OUT"
 mkdir -p "$OUT"
 # Prints what qhost printed (without the emulator's own lines); a qhost that
-# fails ends the demo with one line saying which command it was.
+# fails ends the demo with one line saying which command it was and, when the
+# module showed a box, what it said. The host answers the module's boxes
+# itself: on the demo's own display no one would see them.
 qhost() {
-    local output status=0
+    local output status=0 said
     output=$("$BUILD/wine-run" "$BUILD/bin/qhost.exe" "$@" 2>&1) || status=$?
-    printf '%s\n' "$output" | { grep -v '^qemu:' || true; } | tr -d '\r'
+    output=$(printf '%s\n' "$output" | { grep -v '^qemu:' || true; } | tr -d '\r')
+    printf '%s\n' "$output"
     if [ $status -ne 0 ]; then
-        echo "error: 'qhost $*' failed (exit $status); run scripts/test.sh to see which part of the module or the set-up is broken" >&2
+        said=$(printf '%s\n' "$output" | sed -n 's/^message box answered: //p' | tr '\n' ' ')
+        if [ -n "$said" ]; then
+            echo "error: 'qhost $*' failed (exit $status); the module said: $said" >&2
+        else
+            echo "error: 'qhost $*' failed (exit $status); run scripts/test.sh to see which part of the module or the set-up is broken" >&2
+        fi
         exit 1
     fi
 }
@@ -75,7 +83,7 @@ else
     timeout_s=300
     echo "(the stand-in editor changes one sentence, saves and exits)"
 fi
-qhost --dialog-timeout $timeout_s --signal-when-shown "$QH_EDITOR_GO" \
+qhost --dialog-timeout $timeout_s --signal-when-shown "$QH_EDITOR_GO" --answer-boxes yes \
     "$dll" edit-source "$(winepath -w "$OUT/page.html" 2>/dev/null)"
 echo
 echo "== What changed in the page"
@@ -83,6 +91,6 @@ diff -u --label before --label after "$OUT/page.before.html" "$OUT/page.html" ||
 
 echo
 echo "== The icon"
-qhost "$dll" draw 16 16 "$(winepath -w "$OUT/icon-small.bmp" 2>/dev/null)"
-qhost "$dll" draw 48 48 "$(winepath -w "$OUT/icon-large.bmp" 2>/dev/null)"
+qhost --answer-boxes yes "$dll" draw 16 16 "$(winepath -w "$OUT/icon-small.bmp" 2>/dev/null)"
+qhost --answer-boxes yes "$dll" draw 48 48 "$(winepath -w "$OUT/icon-large.bmp" 2>/dev/null)"
 echo "icon pictures: $OUT/icon-small.bmp, $OUT/icon-large.bmp"

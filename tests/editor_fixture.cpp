@@ -59,6 +59,7 @@ void EditorTest::SetUp()
     RemoveUninstallEntry();
     ClearEditorPath();
     ClearSetting("EditorArguments");
+    ClearSetting("EditorEncoding");
     // Most stand-ins end at once without writing and expect the click that
     // an editor's end gives: the tests of a hand-off set their own.
     SetQuickExitSeconds(0);
@@ -77,6 +78,7 @@ void EditorTest::TearDown()
     RemoveUninstallEntry();
     ClearEditorPath();
     ClearSetting("EditorArguments");
+    ClearSetting("EditorEncoding");
     ClearSetting("QuickExitSeconds");
     RemoveTree(installDir);
     RemoveTree(workDir);

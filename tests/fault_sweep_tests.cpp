@@ -245,6 +245,21 @@ TEST_F(FaultSweepTest, SourceTextRoadsAfterTheEdit)
                return d.text == saved ? "" : "delivered " + std::to_string(d.text.size()) + " of " +
                                                  std::to_string(saved.size()) + " bytes";
            }});
+    // Saved in UTF-8 with its mark, with characters the code page lacks
+    // here and there: both conversions, and the pieces converted a
+    // character at a time.
+    const std::string utf8 = "\xEF\xBB\xBF" + std::string(1000, 'x') + "caf\xC3\xA9 \xE4\xB8\xAD" +
+                             std::string(1000, 'y') + "\xF0\x9F\x98\x80";
+    const std::string host = std::string(1000, 'x') + "caf\xE9 &#20013;" + std::string(1000, 'y') + "&#128512;";
+    Sweep({"getEdit utf8", [&] { WriteFileBytes(TempFile(), utf8); },
+           [&] { return Call("getEdit"); },
+           [&](const Delivery& d) -> std::string {
+               if (d.kind == kDeliveredNothing)
+                   return "failure";
+               if (d.kind != kDeliveredString)
+                   return "delivered no text";
+               return d.text == host ? "" : "delivered " + std::to_string(d.text.size()) + " bytes, not the text";
+           }});
     Sweep({"getEdit 0", [&] { WriteFileBytes(TempFile(), ""); },
            [&] { return Call("getEdit"); },
            [&](const Delivery& d) -> std::string {
@@ -354,6 +369,25 @@ protected:
     }
 
     void FileEditRoad(const char* name);
+    // given: what the editor must be given of the host's text; saved: what
+    // it saves; back: what "getEdit" must deliver of that.
+    void SourceEditRoad(const char* name, const std::string& given, const std::string& leftover,
+                        const std::string& saved, const std::string& back);
+
+    // The files a leftover was kept as, by name, in the work directory.
+    std::vector<std::string> KeptFiles()
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileA(search, &entry));
+        FindClose(search);
+        return names;
+    }
 
     // The rules of every edit the editor was started for.
     static std::string JudgeWatch(const Watched& w, int faults)
@@ -419,17 +453,45 @@ void WatchedRoadsTest::FileEditRoad(const char* name)
            [&] { host.exit(); }});
 }
 
+// The host's text of the source edits, what the editor must be given of it, and what it must
+// get back once the editor saved.
+static const std::string kOriginal = std::string(2000, 'o') + "<p>before \xE9</p>";
+
 TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
 {
-    const std::string original = std::string(2000, 'o') + "<p>before</p>";
+    SourceEditRoad("source edit", kOriginal, "", edited, edited);
+}
+
+// The editor given UTF-8 with its mark, saving UTF-8 with a character the
+// host's code page lacks, over an edit that an earlier host never read
+// back: the text's conversions both ways, and the leftover's rename, its
+// name search and its box.
+TEST_F(WatchedRoadsTest, ASourceEditInUtf8OverAnEditNeverReadBack)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the host's code page here is " << GetACP() << ", and the texts are written for 1252";
+    SetRawValue(HKEY_CURRENT_USER, kSettingsKey, "EditorEncoding", REG_SZ, "UTF-8", 6);
+    SetEditorScript("QH_EDITOR_TEXT", "\\xEF\\xBB\\xBF<p>caf\\xC3\\xA9 \\xE4\\xB8\\xAD</p>");
+    SourceEditRoad("source kept", "\xEF\xBB\xBF" + std::string(2000, 'o') + "<p>before \xC3\xA9</p>",
+                   "<p>saved, never read back</p>", "\xEF\xBB\xBF<p>caf\xC3\xA9 \xE4\xB8\xAD</p>",
+                   "<p>caf\xE9 &#20013;</p>");
+}
+
+void WatchedRoadsTest::SourceEditRoad(const char* name, const std::string& given, const std::string& leftover,
+                                      const std::string& saved, const std::string& back)
+{
+    const std::string& original = kOriginal;
     Watched w;
     int faults = 0;
     Delivery updated, text, afterFailure;
     bool startedWith = false, leftAfterStart = false, leftAtEnd = false;
     std::string written, remains;
-    Sweep({"source edit",
+    std::vector<std::string> kept;
+    Sweep({name,
            [&] {
                DeleteFileA(TempFile().c_str());
+               if (!leftover.empty())
+                   WriteFileBytes(TempFile(), leftover);
                NextEditor();
            },
            [&] {
@@ -439,6 +501,7 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
                // Before the editor is let go, what startEdit left is its own.
                written = ReadFileBytes(TempFile(), &leftAfterStart);
                startedWith = d.number != 0;
+               kept = KeptFiles();
                if (startedWith) {
                    w = LetEditorFinish();
                    updated = Call("updated");
@@ -452,34 +515,50 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
            [&](const Delivery& d) -> std::string {
                if (d.kind != kDeliveredBool)
                    return "startEdit delivered no boolean";
+               // The edit no host read back is never lost: it is where it
+               // was, whole, or kept whole under one name of its own.
+               if (!leftover.empty()) {
+                   bool inPlace = leftAfterStart && written == leftover;
+                   if (kept.size() > 1)
+                       return std::to_string(kept.size()) + " kept files for one leftover";
+                   if (kept.size() == 1 && ReadFileBytes(workDir + "\\" + kept[0]) != leftover)
+                       return "the kept file does not hold the leftover";
+                   if (kept.empty() && !inPlace)
+                       return "the edit never read back was lost";
+                   if (kept.size() == 1 && inPlace)
+                       return "the leftover was both kept and left";
+               }
                if (!startedWith) {
                    PumpUntil([] { return false; }, 0);
                    if (!TestDialog::Received().empty())
                        return "clicked with no editor started";
                    // A host that asks for the text all the same gets the
                    // whole of it or nothing.
-                   if (afterFailure.kind != kDeliveredNothing && afterFailure.text != original)
+                   if (afterFailure.kind != kDeliveredNothing && afterFailure.text != original &&
+                       afterFailure.text != leftover)
                        return "getEdit after a failed startEdit delivered " +
                               std::to_string(afterFailure.text.size()) + " bytes";
-                   if (leftAfterStart && written != original)
+                   if (leftAfterStart && written != original && written != leftover)
                        return faults > 1 ? "ok: a part left where its removal failed too, never delivered"
                                          : "startEdit left " + std::to_string(written.size()) + " of " +
                                                std::to_string(original.size()) + " bytes";
                    return "failure";
                }
-               if (written != original)
-                   return "the editor was given " + std::to_string(written.size()) + " of " +
-                          std::to_string(original.size()) + " bytes";
+               if (!leftover.empty() && kept.size() != 1)
+                   return "the editor was started over the edit never read back";
+               if (written != given)
+                   return "the editor was given " + std::to_string(written.size()) + " bytes, not " +
+                          std::to_string(given.size());
                std::string watch = JudgeWatch(w, faults);
                if (watch != "" && watch.rfind("ok: ", 0) != 0)
                    return watch;
                if (updated.kind != kDeliveredBool || updated.number == 0)
                    return "\"updated\" did not answer that the edited text changed";
-               if (text.kind == kDeliveredString && text.text != edited)
+               if (text.kind == kDeliveredString && text.text != back)
                    return "getEdit delivered " + std::to_string(text.text.size()) + " bytes, not the edit";
                if (text.kind != kDeliveredString && text.kind != kDeliveredNothing)
                    return "getEdit delivered no text";
-               if (leftAtEnd && remains != edited)
+               if (leftAtEnd && remains != saved)
                    return "endEdit changed the file";
                if (text.kind == kDeliveredNothing || leftAtEnd)
                    return "failure";
@@ -493,6 +572,8 @@ TEST_F(WatchedRoadsTest, ASourceEditFromStartToEnd)
                }
                host.exit();
                DeleteFileA(TempFile().c_str());
+               for (const std::string& name : KeptFiles())
+                   DeleteFileA((workDir + "\\" + name).c_str());
            }});
 }
 

@@ -5,6 +5,7 @@
 #include "editor_fixture.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class SecondHostTest : public EditorTest {
@@ -31,7 +32,9 @@ protected:
         EditorTest::TearDown();
     }
 
-    void StartOtherHost(const std::vector<std::string>& command)
+    // script: more of their editor's script, name and value.
+    void StartOtherHost(const std::vector<std::string>& command,
+                        const std::vector<std::pair<const char*, std::string>>& script = {})
     {
         if (their.process != NULL)
             CloseHandle(their.process);
@@ -52,6 +55,8 @@ protected:
         SetEditorScript("QH_EDITOR_LOG", workDir + "\\their-editor.log");
         SetEditorScript("QH_EDITOR_GO", their.go.name);
         SetEditorScript("QH_EDITOR_READY", their.ready.name);
+        for (const auto& item : script)
+            SetEditorScript(item.first, item.second);
         STARTUPINFOA startup;
         ZeroMemory(&startup, sizeof(startup));
         startup.cb = sizeof(startup);
@@ -210,7 +215,10 @@ TEST_F(SecondHostTest, AHostKilledInTheMiddleOfItsEditLeavesNoMark)
     NextLog();
     EXPECT_EQ(Call("startEdit", {StringArg(folder), StringArg("<p>ours</p>")}).number, 1);
     EXPECT_TRUE(WaitEditorExit(logPath));
-    EXPECT_TRUE(catcher.Seen().empty());
+    // Their text, which no host read back, is kept and named: the folder's
+    // edit is not refused.
+    for (const BoxCatcher::Box& box : catcher.Seen())
+        EXPECT_EQ(box.text.find("already being edited"), std::string::npos) << box.text;
     EXPECT_EQ(ReadFileBytes(folder + "\\QuillhavenTemp.html"), "<p>ours</p>");
     Call("endEdit");
     their.go.Set();  // their editor outlived its host
@@ -266,4 +274,41 @@ TEST_F(SecondHostTest, AFolderThisHostIsDoneWithIsFreeForAnother)
     ourEdit(exited);
     host.exit();
     theirEdit(exited);
+}
+
+// A host ends (a crash, the task manager) after its user saved the source in
+// the editor: the next source edit in that folder keeps the saved text under
+// a name of its own, says so, and only then writes the new page's text.
+TEST_F(SecondHostTest, AnEditSavedInAHostThatEndedIsKeptByTheNextEdit)
+{
+    const std::string page = workDir + "\\page.html";
+    const std::string temp = workDir + "\\QuillhavenTemp.html";
+    WriteFileBytes(page, "<p>page</p>");
+    StartOtherHost({"edit-source", page, workDir},
+                   {{"QH_EDITOR_ACTION", "replace"}, {"QH_EDITOR_TEXT", "<p>saved by the user</p>"}});
+    ASSERT_TRUE(WaitFor(their.ready)) << "their editor never started: " << ReadFileBytes(their.output);
+    ASSERT_TRUE(TerminateProcess(their.process, 9));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+    // The editor outlives its host; the user saves and closes it.
+    their.go.Set();
+    ASSERT_TRUE(WaitEditorExit(workDir + "\\their-editor.log"));
+    ASSERT_EQ(ReadFileBytes(temp), "<p>saved by the user</p>");
+
+    BoxCatcher catcher;
+    NextLog();
+    ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("<p>page</p>")}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(ReadFileBytes(temp), "<p>page</p>");
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << "the saved edit was not kept";
+    std::string kept = entry.cFileName;
+    EXPECT_FALSE(FindNextFileA(search, &entry)) << "kept twice";
+    FindClose(search);
+    EXPECT_EQ(ReadFileBytes(workDir + "\\" + kept), "<p>saved by the user</p>");
+    // QuillhavenTemp-YYYYMMDD-HHMMSS.html
+    EXPECT_EQ(kept.size(), std::string("QuillhavenTemp-20261210-153000.html").size()) << kept;
+    ASSERT_EQ(catcher.Seen().size(), 1u);
+    EXPECT_NE(catcher.Seen()[0].text.find(workDir + "\\" + kept), std::string::npos) << catcher.Seen()[0].text;
+    Call("endEdit");
 }

@@ -41,6 +41,20 @@ protected:
         EXPECT_EQ(d.returnCalls, 0);
         EXPECT_EQ(CurrentDir(), before) << "endEdit leaves the current directory alone";
     }
+    // The files an edit never read back was kept as, by name.
+    std::vector<std::string> KeptFiles()
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileA(search, &entry));
+        FindClose(search);
+        return names;
+    }
     bool LogExists()
     {
         bool exists = false;
@@ -73,7 +87,7 @@ TEST_F(SourceEditTest, TextComesBackByteForByte)
 
 TEST_F(SourceEditTest, ALongerOldFileIsCutToTheNewText)
 {
-    WriteFileBytes(TempFile(), std::string(10000, 'o'));
+    ASSERT_EQ(StartEdit(workDir, std::string(10000, 'o')).number, 1);
     ASSERT_EQ(StartEdit(workDir, "short").number, 1);
     EXPECT_EQ(ReadFileBytes(TempFile()), "short");
     EXPECT_EQ(GetEdit().text, "short");
@@ -303,4 +317,77 @@ TEST_F(SourceEditTest, AVanishedWorkDirectoryDeliversAndDeletesNothing)
         RemoveTree(editDir + "-moved");
     }
     RemoveTree(hostDir);
+}
+
+// What a host does every day keeps nothing: the text it read back, the text
+// it wrote and no one saved over, an empty file, and the same text again.
+TEST_F(SourceEditTest, AnEditTheHostHasOrNoOneSavedIsReplacedWithoutAWord)
+{
+    BoxCatcher catcher;
+    ASSERT_EQ(StartEdit(workDir, "<p>one</p>", "replace", "<p>one, saved</p>").number, 1);
+    EXPECT_EQ(GetEdit().text, "<p>one, saved</p>");
+    ASSERT_EQ(StartEdit(workDir, "<p>two</p>").number, 1) << "after getEdit, without endEdit";
+    ASSERT_EQ(StartEdit(workDir, "<p>three</p>").number, 1) << "over a text no one saved";
+    WriteFileBytes(TempFile(), "<p>four</p>");
+    ASSERT_EQ(StartEdit(workDir, "<p>four</p>").number, 1) << "over the same text";
+    WriteFileBytes(TempFile(), "");
+    ASSERT_EQ(StartEdit(workDir, "<p>five</p>").number, 1) << "over an empty file";
+    EXPECT_EQ(ReadFileBytes(TempFile()), "<p>five</p>");
+    EXPECT_TRUE(KeptFiles().empty());
+    EXPECT_TRUE(catcher.Seen().empty());
+}
+
+// A save the host never read back is the user's only copy: it is kept
+// under a name from its last-write time, a counter added when that name is
+// taken, and a box names it.
+TEST_F(SourceEditTest, ASaveTheHostNeverReadBackIsKeptAndNamed)
+{
+    ASSERT_EQ(StartEdit(workDir, "<p>old</p>", "replace", "<p>saved, not read</p>").number, 1);
+    // Its last-write time, set to a known local time; that name is taken.
+    SYSTEMTIME when = {2026, 1, 0, 2, 3, 4, 5, 0};
+    FILETIME local, utc;
+    ASSERT_TRUE(SystemTimeToFileTime(&when, &local) && LocalFileTimeToFileTime(&local, &utc));
+    HANDLE file = CreateFileA(TempFile().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetFileTime(file, NULL, NULL, &utc));
+    CloseHandle(file);
+    WriteFileBytes(workDir + "\\QuillhavenTemp-20260102-030405.html", "another kept edit");
+
+    BoxCatcher catcher;
+    ASSERT_EQ(StartEdit(workDir, "<p>new</p>").number, 1);
+    const std::string kept = workDir + "\\QuillhavenTemp-20260102-030405-2.html";
+    EXPECT_EQ(ReadFileBytes(kept), "<p>saved, not read</p>");
+    EXPECT_EQ(ReadFileBytes(workDir + "\\QuillhavenTemp-20260102-030405.html"), "another kept edit");
+    EXPECT_EQ(ReadFileBytes(TempFile()), "<p>new</p>");
+    EXPECT_EQ(GetEdit().text, "<p>new</p>");
+    ASSERT_EQ(catcher.Seen().size(), 1u);
+    EXPECT_NE(catcher.Seen()[0].text.find(kept), std::string::npos) << catcher.Seen()[0].text;
+    EXPECT_EQ(KeptFiles().size(), 2u);
+}
+
+// A leftover that can't be renamed (a program holds it open) is left whole,
+// and nothing is written or started over it.
+TEST_F(SourceEditTest, ALeftoverThatCannotBeKeptStopsTheEdit)
+{
+    WriteFileBytes(TempFile(), "<p>saved by a host that died</p>");
+    HANDLE held = CreateFileA(TempFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::string probe = workDir + "\\probe.html";
+    BOOL renamed = MoveFileA(TempFile().c_str(), probe.c_str());
+    if (renamed) {
+        MoveFileA(probe.c_str(), TempFile().c_str());
+        CloseHandle(held);
+        GTEST_SKIP() << "a file held open without FILE_SHARE_DELETE was renamed all the same here";
+    }
+    BoxCatcher catcher;
+    Delivery d = StartEdit(workDir, "<p>new</p>");
+    CloseHandle(held);
+    EXPECT_EQ(d.number, 0);
+    EXPECT_FALSE(LogExists()) << "an editor was started";
+    EXPECT_EQ(ReadFileBytes(TempFile()), "<p>saved by a host that died</p>");
+    EXPECT_TRUE(KeptFiles().empty());
+    ASSERT_EQ(catcher.Seen().size(), 1u);
+    EXPECT_NE(catcher.Seen()[0].text.find("open in another program"), std::string::npos) << catcher.Seen()[0].text;
 }

@@ -6,7 +6,7 @@ static BOOL CALLBACK CollectControl(HWND child, LPARAM param)
 {
     BoxCatcher::Box* box = (BoxCatcher::Box*)param;
     char className[64] = "";
-    char text[256] = "";
+    char text[1024] = "";
     GetClassNameA(child, className, sizeof(className));
     GetWindowTextA(child, text, sizeof(text));
     LONG style = GetWindowLongA(child, GWL_STYLE);

@@ -95,6 +95,11 @@ NEXT(CreateProcessW);
 NEXT(ExpandEnvironmentStringsW);
 NEXT(GetFileAttributesW);
 NEXT(MultiByteToWideChar);
+NEXT(WideCharToMultiByte);
+NEXT(MoveFileA);
+NEXT(GetFileTime);
+NEXT(FileTimeToLocalFileTime);
+NEXT(FileTimeToSystemTime);
 NEXT(CreateThread);
 NEXT(DeleteFileA);
 NEXT(ExpandEnvironmentStringsA);
@@ -196,6 +201,37 @@ int WINAPI W_MultiByteToWideChar(UINT a, DWORD b, LPCCH c, int d, LPWSTR e, int 
     if (Turn("MultiByteToWideChar"))
         FAIL_WITH(0, ERROR_INSUFFICIENT_BUFFER);
     return next_MultiByteToWideChar(a, b, c, d, e, f);
+}
+// A conversion whose buffer is too small fails whole: it has no short answer.
+int WINAPI W_WideCharToMultiByte(UINT a, DWORD b, LPCWCH c, int d, LPSTR e, int f, LPCCH g, LPBOOL h)
+{
+    if (Turn("WideCharToMultiByte"))
+        FAIL_WITH(0, ERROR_INSUFFICIENT_BUFFER);
+    return next_WideCharToMultiByte(a, b, c, d, e, f, g, h);
+}
+BOOL WINAPI W_MoveFileA(LPCSTR a, LPCSTR b)
+{
+    if (Turn("MoveFileA"))
+        FAIL_WITH(FALSE, ERROR_SHARING_VIOLATION);  // the editor holds it open
+    return next_MoveFileA(a, b);
+}
+BOOL WINAPI W_GetFileTime(HANDLE a, LPFILETIME b, LPFILETIME c, LPFILETIME d)
+{
+    if (Turn("GetFileTime"))
+        FAIL_WITH(FALSE, ERROR_ACCESS_DENIED);
+    return next_GetFileTime(a, b, c, d);
+}
+BOOL WINAPI W_FileTimeToLocalFileTime(const FILETIME* a, LPFILETIME b)
+{
+    if (Turn("FileTimeToLocalFileTime"))
+        FAIL_WITH(FALSE, ERROR_INVALID_PARAMETER);
+    return next_FileTimeToLocalFileTime(a, b);
+}
+BOOL WINAPI W_FileTimeToSystemTime(const FILETIME* a, LPSYSTEMTIME b)
+{
+    if (Turn("FileTimeToSystemTime"))
+        FAIL_WITH(FALSE, ERROR_INVALID_PARAMETER);  // a time past the year 30827
+    return next_FileTimeToSystemTime(a, b);
 }
 HANDLE WINAPI W_CreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T b, LPTHREAD_START_ROUTINE c, LPVOID d, DWORD e,
                              LPDWORD f)
@@ -580,6 +616,8 @@ LSTATUS WINAPI W_RegCloseKey(HKEY a)
 const ImportRedirect kKernel32[] = {
     WRAP(CreateFileA), WRAP(CreateEventA), WRAP(CreateProcessA), WRAP(CreateProcessW),
     WRAP(ExpandEnvironmentStringsW), WRAP(GetFileAttributesW), WRAP(MultiByteToWideChar), WRAP(CreateThread),
+    WRAP(WideCharToMultiByte), WRAP(MoveFileA), WRAP(GetFileTime), WRAP(FileTimeToLocalFileTime),
+    WRAP(FileTimeToSystemTime),
     WRAP(DeleteFileA), WRAP(ExpandEnvironmentStringsA), WRAP(FindFirstFileA),
     WRAP(GetCurrentDirectoryA), WRAP(SetCurrentDirectoryA), WRAP(GetFileAttributesA),
     WRAP(GetFileSizeEx), WRAP(GetFullPathNameA), WRAP(GetLongPathNameA), WRAP(GetModuleHandleExA), WRAP(GetProcessHeap),
@@ -619,7 +657,7 @@ const struct {
 // that is an answer (no message waiting), or they are the compiler's
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
-    "GetCurrentProcessId", "GetLastError", "GetTickCount", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "GetACP", "GetCurrentProcessId", "GetLastError", "GetTickCount", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "CharPrevA", "PeekMessageA", "lstrlenW", "lstrcmpiW",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",

@@ -48,7 +48,9 @@ static int Usage()
             "       qhost set-editor-path PATH    (the editor's program, named in the settings)\n"
             "       qhost clear-editor-path\n"
             "       qhost set-editor-arguments ARGS   (after the program; %%1 is the file)\n"
-            "       qhost clear-editor-arguments\n");
+            "       qhost clear-editor-arguments\n"
+            "       qhost set-editor-encoding VALUE   (UTF-8 or ANSI: how the source text is written)\n"
+            "       qhost clear-editor-encoding\n");
     return 2;
 }
 
@@ -370,6 +372,10 @@ int main(int argc, char** argv)
         return SetSettingText("EditorArguments", argv[2]);
     if (argc == 2 && strcmp(argv[1], "clear-editor-arguments") == 0)
         return ClearSetting("EditorArguments");
+    if (argc == 3 && strcmp(argv[1], "set-editor-encoding") == 0)
+        return SetSettingText("EditorEncoding", argv[2]);
+    if (argc == 2 && strcmp(argv[1], "clear-editor-encoding") == 0)
+        return ClearSetting("EditorEncoding");
     // Options come first.
     while (argc >= 3 && strncmp(argv[1], "--", 2) == 0) {
         int seconds = 0;
@@ -443,8 +449,19 @@ int main(int argc, char** argv)
         rc = Draw(&host, width, height, argv[5]);
     }
     if (catcher != NULL) {
-        for (const BoxCatcher::Box& box : catcher->Seen())
-            printf("message box answered: \"%s\"\n", box.text.c_str());
+        // One line a box, its line breaks folded into blanks.
+        for (const BoxCatcher::Box& box : catcher->Seen()) {
+            std::string line;
+            for (char c : box.text) {
+                if (c == '\r' || c == '\n') {
+                    if (!line.empty() && line.back() != ' ')
+                        line += ' ';
+                } else {
+                    line += c;
+                }
+            }
+            printf("message box answered: \"%s\"\n", line.c_str());
+        }
         delete catcher;
     }
     host.exit();
