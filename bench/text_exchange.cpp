@@ -22,10 +22,15 @@ static const int kTextBlocks = 10;
 
 // A plain 64 MB write takes one of two quite different times under emulation:
 // three startEdit rounds to a block keep one write from deciding a block.
+// The UTF-8 sizes read back a text an editor saved in UTF-8 (no mark, an
+// accented letter and a euro sign on every line, all in the host's code
+// page): startEdit is not measured there.
 static const struct TextSize {
     size_t size;
     int startRepeats, getRepeats;  // over all the blocks
-} kSizes[] = {{1 << 10, 100, 500}, {1 << 20, 40, 100}, {16 << 20, 20, 40}, {64 << 20, 30, 5}};
+    bool utf8;
+} kSizes[] = {{1 << 10, 100, 500, false}, {1 << 20, 40, 100, false}, {16 << 20, 20, 40, false},
+              {64 << 20, 30, 5, false},   {1 << 10, 0, 500, true},    {16 << 20, 0, 40, true}};
 static const int kSizeCount = (int)ARRAYSIZE(kSizes);
 
 static int PerBlock(int repeats)
@@ -152,28 +157,72 @@ static HANDLE StartEditInline(const std::string& dir, const std::string& text)
     return waiter;
 }
 
-// What "getEdit" must do, inline: the directory made current and restored,
-// the file opened and sized, a buffer allocated, read and freed.
-static void GetEditInline(const std::string& dir)
+// What "getEdit" does, inline: the file opened by its full path, its time
+// and size read, a buffer allocated, read and freed. For a UTF-8 text, the
+// two conversions too, each asked its size first: to UTF-16, then to the
+// code page with no look-alikes.
+static void GetEditInline(const std::string& path, bool utf8)
 {
-    char saved[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, saved);
-    SetCurrentDirectoryA(dir.c_str());
-    HANDLE file = CreateFileA("bench-inline.html", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE heap = GetProcessHeap();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     LARGE_INTEGER size;
-    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
-        char* text = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size.QuadPart + 32);
+    FILETIME written;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    GetFileTime(file, NULL, NULL, &written);
+    if (GetFileSizeEx(file, &size)) {
+        char* text = (char*)HeapAlloc(heap, 0, (SIZE_T)size.QuadPart + 32);
         DWORD got = 0;
         if (text != NULL) {
             ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL);
             text[got] = '\0';
-            HeapFree(GetProcessHeap(), 0, text);
+            if (utf8) {
+                int units = MultiByteToWideChar(CP_UTF8, 0, text, (int)got, NULL, 0);
+                WCHAR* wide = (WCHAR*)HeapAlloc(heap, 0, (SIZE_T)units * sizeof(WCHAR) + 8);
+                if (wide != NULL) {
+                    MultiByteToWideChar(CP_UTF8, 0, text, (int)got, wide, units);
+                    BOOL lacked = FALSE;
+                    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units, NULL, 0, NULL, &lacked);
+                    char* host = (char*)HeapAlloc(heap, 0, (SIZE_T)bytes + 1);
+                    if (host != NULL) {
+                        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units, host, bytes, NULL, &lacked);
+                        host[bytes] = '\0';
+                        HeapFree(heap, 0, host);
+                    }
+                    HeapFree(heap, 0, wide);
+                }
+            }
+            HeapFree(heap, 0, text);
         }
     }
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    SetCurrentDirectoryA(saved);
+    CloseHandle(file);
+}
+
+// A page an editor saved in UTF-8 without a mark, of size bytes.
+static std::string Utf8Page(size_t size)
+{
+    static const char kLine[] = "<p>Caf\xC3\xA9 au lait, 3 \xE2\x82\xAC, na\xC3\xAFve r\xC3\xA9sum\xC3\xA9.</p>\r\n";
+    std::string text;
+    text.reserve(size + sizeof(kLine));
+    while (text.size() < size)
+        text += kLine;
+    text.resize(size);
+    // A cut sequence at the end would make it no UTF-8 at all.
+    while (!text.empty() && ((unsigned char)text.back() & 0x80) != 0)
+        text.back() = '.';
+    return text;
+}
+
+static bool WriteWhole(const std::string& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    bool ok = f != INVALID_HANDLE_VALUE && WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, NULL) &&
+              written == bytes.size();
+    if (f != INVALID_HANDLE_VALUE)
+        CloseHandle(f);
+    return ok;
 }
 
 // A block's figures travel to the measuring run as lines of
@@ -201,8 +250,19 @@ static void MeasureSize(FILE* out, int index)
     text.assign(r.size, 'q');
     for (size_t i = 0; i < r.size; i += 61)
         text[i] = '\n';
+    Samples m;
+    if (r.utf8) {
+        // One edit, untimed, whose editor then saved the page in UTF-8; the
+        // plain read and the floor read the same bytes.
+        CallDirect("startEdit", &args);
+        WaitEditorsGone();
+        text = Utf8Page(r.size);
+        if (!WriteWhole(g_temp + "QuillhavenTemp.html", text) || !WriteWhole(plainFile, text) ||
+            !WriteWhole(g_temp + "bench-inline.html", text))
+            return;
+    } else {
     // Each launched editor is waited for outside the timed part.
-    Samples m = Interleaved(
+    m = Interleaved(
         PerBlock(r.startRepeats),
         [&] {
             double ms = Timed([&] { CallDirect("startEdit", &args); });
@@ -229,6 +289,7 @@ static void MeasureSize(FILE* out, int index)
             return ms;
         });
     WriteSamples(out, index, "startEdit", m);
+    }
 
     std::vector<HostArg> none(1);
     ResetMeteredPeak();
@@ -253,7 +314,7 @@ static void MeasureSize(FILE* out, int index)
                 }
             });
         },
-        [&] { return Timed([&] { GetEditInline(dir); }); });
+        [&] { return Timed([&] { GetEditInline(g_temp + "bench-inline.html", r.utf8); }); });
     g_host.copyStrings = true;
     WriteSamples(out, index, "getEdit", m);
     fprintf(out, "%d done - 0\n", index);
@@ -403,7 +464,7 @@ void MeasureTextExchange(const std::string& plugin)
     for (int i = 0; i < kSizeCount; i++) {
         const TextSize& r = kSizes[i];
         const SizeFigures& f = figures[i];
-        std::string label = Label(r.size);
+        std::string label = Label(r.size) + (r.utf8 ? " UTF-8" : "");
         if (f.blocks < kTextBlocks) {
             Row(Format("text exchange %s", label.c_str()), "not measured", "",
                 f.unallocated > 0 ? Format("the host's copies of the text could not be allocated in %d of %d "
@@ -412,14 +473,21 @@ void MeasureTextExchange(const std::string& plugin)
                                   : Format("%d of %d measuring processes failed", failed, kTextBlocks));
             continue;
         }
-        TimeRows(Format("startEdit %s, %d calls: beside a plain write", label.c_str(),
-                        kTextBlocks * PerBlock(r.startRepeats)),
-                 Format("startEdit %s: beside the same calls inline", label.c_str()), f.start,
-                 PerBlock(r.startRepeats));
+        if (!r.utf8)
+            TimeRows(Format("startEdit %s, %d calls: beside a plain write", label.c_str(),
+                            kTextBlocks * PerBlock(r.startRepeats)),
+                     Format("startEdit %s: beside the same calls inline", label.c_str()), f.start,
+                     PerBlock(r.startRepeats));
         TimeRows(Format("getEdit %s, %d calls: beside a plain read%s", label.c_str(), kTextBlocks * PerBlock(r.getRepeats),
                         f.delivered ? "" : " (nothing delivered!)"),
                  Format("getEdit %s: beside the same calls inline", label.c_str()), f.get, PerBlock(r.getRepeats));
-        Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
-            Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", f.peak - (long long)r.size));
+        // A UTF-8 text is the file's bytes, then its UTF-16 beside them or
+        // beside the converted text (here, at most the file's size).
+        if (r.utf8)
+            Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
+                Format("goal %zu B", 3 * r.size + 64 + 65536), Format("3 x size + %lld B", f.peak - 3 * (long long)r.size));
+        else
+            Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
+                Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", f.peak - (long long)r.size));
     }
 }

@@ -12,9 +12,6 @@
 
 static const DWORD kBad = 0xFFFFFFFF;
 static const WCHAR kReplacement = 0xFFFD;
-// Characters converted in one call once a text is known to hold some the
-// code page lacks: such a piece is then converted a character at a time.
-static const DWORD kPiece = 256;
 static const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
 // One UTF-8 sequence at p: its length, with its code point in *cp; for a
@@ -201,42 +198,32 @@ static int ToCodePage(const WCHAR* wide, DWORD units, char* out, DWORD room, BOO
                                out != NULL ? (int)room : 0, NULL, lacked);
 }
 
-// Walks the text in pieces of at most piece units, a surrogate pair never
-// split: a piece the code page holds whole is one conversion, any other is
-// converted a character at a time, each character it lacks as a reference.
-// out NULL counts; answers FALSE when a conversion fails.
-static BOOL WalkToCodePage(const WCHAR* wide, DWORD units, DWORD piece, char* out, DWORD room, ULONGLONG* total)
+// Converts a run of units into out (NULL: counts only) at *at: one call
+// when the code page holds the whole run; else the run is halved, a
+// surrogate pair never split, down to the characters it lacks, each written
+// as a reference. A few lacking characters in a long text cost a few calls
+// each. FALSE when a conversion fails.
+static BOOL ConvertRun(const WCHAR* wide, DWORD units, char* out, DWORD room, ULONGLONG* at)
 {
-    ULONGLONG at = 0;
-    for (DWORD i = 0; i < units;) {
-        DWORD length = units - i < piece ? units - i : piece;
-        if (i + length < units && IsHigh(wide[i + length - 1]) && length > 1)
-            length--;
-        BOOL lacked;
-        int got = ToCodePage(wide + i, length, out != NULL ? out + at : NULL, (DWORD)(room - at), &lacked);
-        if (got <= 0)
-            return FALSE;
-        if (!lacked) {
-            at += (DWORD)got;
-            i += length;
-            continue;
-        }
-        for (DWORD end = i + length; i < end;) {
-            DWORD width = IsHigh(wide[i]) && i + 1 < end && IsLow(wide[i + 1]) ? 2 : 1;
-            got = ToCodePage(wide + i, width, out != NULL ? out + at : NULL, (DWORD)(room - at), &lacked);
-            if (got <= 0)
-                return FALSE;
-            if (lacked) {
-                DWORD cp = width == 2 ? 0x10000 + (((DWORD)wide[i] - 0xD800) << 10) + (wide[i + 1] - 0xDC00)
-                                      : wide[i];
-                got = (int)Reference(cp, out != NULL ? out + at : NULL);
-            }
-            at += (DWORD)got;
-            i += width;
-        }
+    BOOL lacked;
+    int got = ToCodePage(wide, units, out != NULL ? out + *at : NULL, out != NULL ? (DWORD)(room - *at) : 0,
+                         &lacked);
+    if (got <= 0)
+        return FALSE;
+    if (!lacked) {
+        *at += (DWORD)got;
+        return TRUE;
     }
-    *total = at;
-    return TRUE;
+    BOOL pair = units == 2 && IsHigh(wide[0]) && IsLow(wide[1]);
+    if (units == 1 || pair) {
+        DWORD cp = pair ? 0x10000 + (((DWORD)wide[0] - 0xD800) << 10) + (wide[1] - 0xDC00) : wide[0];
+        *at += Reference(cp, out != NULL ? out + *at : NULL);
+        return TRUE;
+    }
+    DWORD half = units / 2;
+    if (IsLow(wide[half]) && IsHigh(wide[half - 1]))
+        half++;  // the pair goes to the first half; a run of one pair was taken above
+    return ConvertRun(wide, half, out, room, at) && ConvertRun(wide + half, units - half, out, room, at);
 }
 
 // The host's text from UTF-16, in a new block: counted first, then written
@@ -245,28 +232,13 @@ static BOOL WalkToCodePage(const WCHAR* wide, DWORD units, DWORD piece, char* ou
 static char* HostTextFromWide(const WCHAR* wide, DWORD units)
 {
     ULONGLONG size = 0;
-    DWORD piece = units;  // one conversion when the code page holds it all
-    if (units > 0x7FFFFFFF)
-        return NULL;
-    if (units > 0) {
-        BOOL lacked;
-        int whole = ToCodePage(wide, units, NULL, 0, &lacked);
-        if (whole <= 0)
-            return NULL;
-        size = (DWORD)whole;
-        if (lacked) {
-            piece = kPiece;
-            if (!WalkToCodePage(wide, units, piece, NULL, 0, &size))
-                return NULL;
-        }
-    }
-    if (size > 0x7FFFFFFE)
+    if (units > 0x7FFFFFFF || (units > 0 && !ConvertRun(wide, units, NULL, 0, &size)) || size > 0x7FFFFFFE)
         return NULL;
     char* text = (char*)AllocBlock((SIZE_T)size + 1);
     if (text == NULL)
         return NULL;
     ULONGLONG written = 0;
-    if (units > 0 && (!WalkToCodePage(wide, units, piece, text, (DWORD)size, &written) || written != size)) {
+    if (units > 0 && (!ConvertRun(wide, units, text, (DWORD)size, &written) || written != size)) {
         FreeBlock(text);
         return NULL;
     }

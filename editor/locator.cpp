@@ -123,9 +123,12 @@ enum { kAbsent, kRead, kUnreadable };
 static int ReadSettingText(const WCHAR* name, WCHAR** text)
 {
     *text = NULL;
-    HKEY key = OpenSettingsKeyToRead();
+    // A key that is there but can't be opened hides the value: unreadable,
+    // not absent.
+    LONG opened = ERROR_SUCCESS;
+    HKEY key = OpenSettingsKeyToRead(&opened);
     if (key == NULL)
-        return kAbsent;
+        return opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND ? kAbsent : kUnreadable;
 
     int answer = kUnreadable;
     WCHAR* raw = NULL;

@@ -8,6 +8,8 @@
 extern const char kDialogTitle[];
 
 HKEY OpenSettingsKey(BOOL create);
-HKEY OpenSettingsKeyToRead(void);  // existing key only, read access
+// The existing key only, with read access; answer, when given, is the
+// registry's answer to the open.
+HKEY OpenSettingsKeyToRead(LONG* answer = NULL);
 int ReadSettingInt(HKEY key, const char* name, int fallback);
 int WriteSettingInt(HKEY key, const char* name, int value);

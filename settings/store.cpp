@@ -7,9 +7,11 @@
 static const char kSettingsParent[] = "Software\\Penhollow\\Scrivlet\\";
 static const char kSettingsLeaf[] = "Quillhaven";
 
-static HKEY OpenKey(BOOL create, REGSAM access)
+static HKEY OpenKey(BOOL create, REGSAM access, LONG* answer = NULL)
 {
     char path[256];
+    if (answer != NULL)
+        *answer = ERROR_INVALID_PARAMETER;
     if (FAILED(StringCchCopyA(path, ARRAYSIZE(path), kSettingsParent)) ||
         FAILED(StringCchCatA(path, ARRAYSIZE(path), kSettingsLeaf)))
         return NULL;
@@ -21,6 +23,8 @@ static HKEY OpenKey(BOOL create, REGSAM access)
                              NULL, &key, NULL);
     else
         rc = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, access, &key);
+    if (answer != NULL)
+        *answer = rc;
     return rc == ERROR_SUCCESS ? key : NULL;
 }
 
@@ -31,9 +35,9 @@ HKEY OpenSettingsKey(BOOL create)
 
 // A key the user may read but not write (a policy, an administrator's
 // lock) still names the editor.
-HKEY OpenSettingsKeyToRead(void)
+HKEY OpenSettingsKeyToRead(LONG* answer)
 {
-    return OpenKey(FALSE, KEY_READ);
+    return OpenKey(FALSE, KEY_READ, answer);
 }
 
 // One query fetches type and data together: every value that fits the
