@@ -96,6 +96,29 @@ protected:
         }
     }
 
+    // An editor the module started is gone once a road is over: ended with
+    // the edit, or by the module when its launch failed. One still there,
+    // suspended or waiting for a go that never comes, is wrong unless the
+    // module's own TerminateProcess was made to fail. Either way it is
+    // ended here, so that the next run starts clean.
+    static std::string ProcessesLeft(bool terminateFailed)
+    {
+        std::string left;
+        // By name: the first program of a Wine session is also the parent of
+        // Wine's own desktop process.
+        for (DWORD pid : ChildProcessIds("Scrivlet.exe")) {
+            HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+            if (child == NULL)
+                continue;
+            if (!terminateFailed && WaitForSingleObject(child, 10000) == WAIT_TIMEOUT)
+                left = "the editor's process " + std::to_string(pid) + " was left behind";
+            TerminateProcess(child, 1);
+            WaitForSingleObject(child, 10000);
+            CloseHandle(child);
+        }
+        return left;
+    }
+
     // Runs the road at every failure point in every mode; one line of what
     // it saw, and every wrong outcome as a failure of this test.
     void Sweep(const Road& road)
@@ -107,6 +130,7 @@ protected:
         int shortable = ShortableCalls();
         if (road.settle)
             road.settle();
+        ASSERT_EQ(ProcessesLeft(false), "") << road.name << " without a fault";
         ASSERT_EQ(road.judge(clean), "") << road.name << " without a fault";
 
         const struct {
@@ -128,15 +152,19 @@ protected:
                 Delivery d = road.call();
                 int made = m.mode == kShortNth ? ShortableCalls() : FallibleCalls();
                 std::string failed = FaultedCall();
+                bool terminateFailed = FaultsByName().count("TerminateProcess") != 0;
                 PlanFaults(kFaultNone, 0);
                 if (road.settle)
                     road.settle();
+                std::string left = ProcessesLeft(terminateFailed);
                 if (made < n)
                     break;
                 points++;
                 std::string where = std::string(road.name) + ", " + m.name + ", n=" + std::to_string(n) +
                                     (failed.empty() ? "" : " (" + failed + ")");
                 std::string verdict = road.judge(d);
+                if (!left.empty())
+                    verdict = left;
                 if (m.mode == kShortNth && ShortAnswerWasWhole() && verdict != "")
                     verdict = "a string stored without its NUL was not read as itself: " +
                               (verdict == "failure" ? "the failure answer" : verdict);

@@ -3,6 +3,8 @@
 // with "EditorArguments" for an editor that would otherwise do either.
 #include "editor_fixture.h"
 
+#include "tools/host/faults.h"
+
 #include <string>
 #include <vector>
 
@@ -167,6 +169,8 @@ TEST_F(LauncherTest, EditorArgumentsMakeTheCommandLineWithTheFileWhereverItsPerc
         {"-n", REG_SZ, program + " -n \"" + spaced + "\""},
         {"%QH_TEST_FLAG% \"%1\"", REG_EXPAND_SZ, program + " -wait \"" + spaced + "\""},
         {"%1|%1", REG_SZ, program + " " + spaced + "|" + spaced},
+        // A % that is not %1 is the user's own text.
+        {"--zoom=100% %2 \"%1\"", REG_SZ, program + " --zoom=100% %2 \"" + spaced + "\""},
     };
     BoxCatcher catcher;
     for (const auto& c : cases) {
@@ -210,4 +214,131 @@ TEST_F(LauncherTest, ACommandLineLongerThanWindowsTakesIsRefusedNeverCut)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.compare(0, 19, "Scrivlet not found."), 0) << boxes[0].text;
     EXPECT_NE(boxes[0].text.find("32,767"), std::string::npos) << boxes[0].text;
+}
+
+// The hand-off guard as a user who never set anything has it: no settings
+// key at all gives the default of 5 s, so an editor that hands off within
+// two seconds ends nothing; a negative value turns the guard off.
+TEST_F(LauncherTest, TheHandOffGuardWithoutASettingsKeyOrWithANegativeValue)
+{
+    const struct {
+        const char* how;
+        int seconds;  // 0: no settings key
+        size_t clicks;
+    } cases[] = {{"no settings key, a hand-off of 2 s", 0, 0}, {"-1", -1, 1}};
+    for (const auto& c : cases) {
+        if (c.seconds == 0)
+            DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+        else
+            SetQuickExitSeconds(c.seconds);
+        NextEditor();
+        if (c.seconds == 0)
+            SetEditorScript("QH_EDITOR_DELAY_MS", "2000");  // the hand-off itself takes a while
+        go.Set();
+        ASSERT_EQ(Call("run", {StringArg(file)}).number, 1) << c.how;
+        ASSERT_TRUE(WaitEditorExit(logPath));
+        SetEditorScript("QH_EDITOR_DELAY_MS", "");
+        EXPECT_EQ(ClicksOnceWatched(), c.clicks) << c.how;
+    }
+}
+
+// Strings a script wrote with their length alone, without the NUL: read as
+// themselves.
+TEST_F(LauncherTest, EditorPathAndArgumentsStoredWithoutTheirNul)
+{
+    std::wstring program = Wide(installDir + "\\Scrivlet.exe");
+    std::wstring arguments = L"-n \"%1\"";
+    RemoveUninstallEntry();
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    // The registry counts a NUL the caller forgot when one follows in memory,
+    // as Windows does: here a letter follows.
+    std::wstring programThen = program + L"X";
+    std::wstring argumentsThen = arguments + L"X";
+    RegSetValueExW(key, L"EditorPath", 0, REG_SZ, (const BYTE*)programThen.data(), (DWORD)(program.size() * 2));
+    RegSetValueExW(key, L"EditorArguments", 0, REG_SZ, (const BYTE*)argumentsThen.data(),
+                   (DWORD)(arguments.size() * 2));
+    RegCloseKey(key);
+    // Stored as written, without a NUL, or the case can't be made here.
+    DWORD size = 0;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegQueryValueExW(key, L"EditorPath", NULL, NULL, NULL, &size);
+    RegCloseKey(key);
+    if (size != program.size() * 2)
+        GTEST_SKIP() << "the registry stored " << size << " bytes for a string of " << program.size() * 2
+                     << " written without its NUL";
+    BoxCatcher catcher;
+    NextEditor();
+    go.Set();
+    ASSERT_EQ(Call("run", {StringArg(file)}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(LogValue(ReadLog(logPath), "cmdline"), "\"" + installDir + "\\Scrivlet.exe\" -n \"" + file + "\"");
+    EXPECT_TRUE(catcher.Seen().empty());
+    ClearEditorPath();
+}
+
+// The host's paths are in its code page: a document in a folder named with a
+// letter beyond ASCII is the file the editor opens, for a file and a source
+// edit alike.
+TEST_F(LauncherTest, APathWithALetterBeyondAsciiInTheHostsCodePage)
+{
+    WCHAR e = 0xE9;
+    char ansi[4] = "";
+    BOOL lacked = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &e, 1, ansi, sizeof(ansi), NULL, &lacked) != 1 || lacked)
+        GTEST_SKIP() << "the host's code page here (" << GetACP() << ") has no single-byte e-acute";
+    std::string folder = workDir + "\\Caf" + ansi;
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    BoxCatcher catcher;  // a launch that fails says so in a box: caught, not waited on
+    std::string page = folder + "\\page.html";
+    WriteFileBytes(page, "<p>x</p>");
+    NextEditor();
+    go.Set();
+    ASSERT_EQ(Call("run", {StringArg(page)}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(LogValue(ReadLog(logPath), "file"), page);
+    ClicksOnceWatched();
+
+    NextEditor();
+    go.Set();
+    ASSERT_EQ(Call("startEdit", {StringArg(folder), StringArg("<p>x</p>")}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath));
+    EXPECT_EQ(LogValue(ReadLog(logPath), "file"), folder + "\\" + kTempName);
+    EXPECT_EQ(LogValue(ReadLog(logPath), "cwd"), folder);
+    ClicksOnceWatched();
+    Call("endEdit");
+    EXPECT_TRUE(catcher.Seen().empty());
+}
+
+// The editor is held in its job before it runs a line: with the assignment
+// to the job held for three seconds, a launcher that ran at once would start
+// its child outside the job, and the edit would end with the launcher.
+class HeldLaunchTest : public LauncherTest {
+protected:
+    void SetUp() override
+    {
+        g_onPluginLoaded = InjectFaults;
+        LauncherTest::SetUp();
+        PlanFaults(kFaultNone, 0);
+        HoldCalls("AssignProcessToJobObject", 3000);
+    }
+    void TearDown() override
+    {
+        HoldCalls(NULL, 0);
+        LauncherTest::TearDown();
+        g_onPluginLoaded = NULL;
+    }
+};
+
+TEST_F(HeldLaunchTest, ALauncherHeldBeforeItsJobStillKeepsItsChildInTheEdit)
+{
+    NextEditor(1);
+    ASSERT_EQ(Call("run", {StringArg(file)}).number, 1);
+    ASSERT_TRUE(WaitEditorExit(logPath)) << "the launcher ends at once";
+    ASSERT_NE(EditorPid(EditorLog(1)), 0u) << "the editor started";
+    ASSERT_TRUE(QuietAfterTheLauncher()) << "clicked while the launcher's child ran";
+    go.Set();
+    ASSERT_TRUE(WaitEditorExit(EditorLog(1)));
+    EXPECT_EQ(ClicksOnceWatched(), 1u);
 }

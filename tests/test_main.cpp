@@ -7,9 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/host/call_bound.h"
 #include "tools/host/guard_heap.h"
 #include "tools/host/host_table.h"
 #include "tools/host/imports.h"
+
+static const char* RunningTest(void)
+{
+    static char name[256];
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    snprintf(name, sizeof(name), "%s.%s", test != NULL ? test->test_suite_name() : "(no test)",
+             test != NULL ? test->name() : "");
+    return name;
+}
 
 static LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info)
 {
@@ -35,6 +45,10 @@ int main(int argc, char** argv)
     g_onPluginLoaded = GuardModuleHeap;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnCrash);
+    // A call into the plug-in that never returns (a stop the watcher never
+    // hears waits for the editor's end) fails its test in 60 s, named,
+    // rather than wait for ctest's limit. No handler or exit takes seconds.
+    BoundPluginCalls(60000, RunningTest);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -22,6 +22,8 @@ bool DeniedAsReadOnly(REGSAM access)
 {
     return g_readOnlyKeys != 0 && (access & ~(KEY_READ | KEY_WOW64_64KEY | KEY_WOW64_32KEY)) != 0;
 }
+const char* volatile g_heldName = NULL;
+volatile LONG g_heldMs = 0;
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::map<std::string, int> g_byName;
 std::map<std::string, int> g_faultedByName;
@@ -30,6 +32,9 @@ std::string g_faulted;
 // Counts the call and answers whether it is the one to fail.
 bool Turn(const char* name)
 {
+    const char* held = g_heldName;
+    if (held != NULL && strcmp(held, name) == 0)
+        Sleep((DWORD)g_heldMs);
     LONG call = InterlockedIncrement(&g_calls);
     bool fail = (g_mode == kFaultNth && call == g_n) || (g_mode == kFaultFromNth && call >= g_n);
     AcquireSRWLockExclusive(&g_lock);
@@ -708,6 +713,11 @@ void PlanFaults(FaultMode mode, int n)
 int FallibleCalls() { return g_calls; }
 int ShortableCalls() { return g_shortable; }
 int FaultsMade() { return g_faults; }
+void HoldCalls(const char* name, DWORD ms)
+{
+    InterlockedExchange(&g_heldMs, (LONG)ms);
+    g_heldName = name;
+}
 void MakeKeysReadOnly(bool readOnly) { InterlockedExchange(&g_readOnlyKeys, readOnly ? 1 : 0); }
 bool ShortAnswerWasWhole() { return g_wholeShort != 0; }
 

@@ -37,6 +37,10 @@ std::map<std::string, int> CallsByName();
 std::map<std::string, int> FaultsByName();  // of those, the ones made to fail
 std::string FaultedCall();  // the name of the first call made to fail, or ""
 
+// Holds every call of the named function (NULL: none) for ms before it is
+// made: the window in which what the call was to prevent can happen.
+void HoldCalls(const char* name, DWORD ms);
+
 // While set, every registry key the module opens or creates denies any
 // access but reading, as a key under a policy does.
 void MakeKeysReadOnly(bool readOnly);

@@ -1,6 +1,8 @@
 // The host's operation table and the bookkeeping of handler calls.
 #include "host_table.h"
 
+#include "call_bound.h"
+
 #include <stdio.h>
 
 #include <string>
@@ -96,6 +98,16 @@ void InitHostTable(PluginHost* host)
 
 bool (*g_onPluginLoaded)(HMODULE module) = NULL;
 
+// JSAExit under the call bound: the plug-in's own, reached through here.
+static JSAExitFn g_boundedExit = NULL;
+static int __cdecl BoundedExit(void)
+{
+    EnterPluginCall("JSAExit");
+    int result = g_boundedExit != NULL ? g_boundedExit() : 0;
+    LeavePluginCall();
+    return result;
+}
+
 bool LoadPlugin(PluginHost* host, const char* path, std::string* error)
 {
     InitHostTable(host);
@@ -121,6 +133,10 @@ bool LoadPlugin(PluginHost* host, const char* path, std::string* error)
         *error = std::string(path) + " does not export " + missing;
         UnloadPlugin(host);
         return false;
+    }
+    if (PluginCallsBounded()) {
+        g_boundedExit = host->exit;
+        host->exit = BoundedExit;
     }
     return true;
 }
@@ -159,6 +175,8 @@ bool CallHandler(PluginHost* host, const char* name, const std::vector<HostArg>&
     for (HostArg& slot : slots)
         refs.push_back(&slot);
     *delivery = Delivery();
+    EnterPluginCall(name);
     delivery->handlerResult = handler(NULL, refs.data(), delivery);
+    LeavePluginCall();
     return true;
 }
