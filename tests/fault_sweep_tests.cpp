@@ -266,31 +266,27 @@ TEST_F(FaultSweepTest, SourceTextRoadsAfterTheEdit)
                    return "delivered no boolean";
                return d.number == 0 ? "" : "failure";
            }});
-    Sweep({"getEdit", [&] { WriteFileBytes(TempFile(), saved); },
-           [&] { return Call("getEdit"); },
-           [&](const Delivery& d) -> std::string {
-               if (d.kind == kDeliveredNothing)
-                   return "failure";
-               if (d.kind != kDeliveredString)
-                   return "delivered no text";
-               return d.text == saved ? "" : "delivered " + std::to_string(d.text.size()) + " of " +
-                                                 std::to_string(saved.size()) + " bytes";
-           }});
+    // The whole text or nothing.
+    auto delivers = [](const std::string& expected) {
+        return [expected](const Delivery& d) -> std::string {
+            if (d.kind == kDeliveredNothing)
+                return "failure";
+            if (d.kind != kDeliveredString)
+                return "delivered no text";
+            return d.text == expected ? "" : "delivered " + std::to_string(d.text.size()) + " bytes, not " +
+                                                 std::to_string(expected.size());
+        };
+    };
+    Sweep({"getEdit", [&] { WriteFileBytes(TempFile(), saved); }, [&] { return Call("getEdit"); },
+           delivers(saved)});
     // Saved in UTF-8 with its mark, with characters the code page lacks
-    // here and there: both conversions, and the pieces converted a
-    // character at a time.
+    // here and there: both conversions, and the runs halved down to those
+    // characters.
     const std::string utf8 = "\xEF\xBB\xBF" + std::string(200, 'x') + "caf\xC3\xA9 \xE4\xB8\xAD" +
                              std::string(200, 'y') + "\xF0\x9F\x98\x80";
     const std::string host = std::string(200, 'x') + "caf\xE9 &#20013;" + std::string(200, 'y') + "&#128512;";
-    Sweep({"getEdit utf8", [&] { WriteFileBytes(TempFile(), utf8); },
-           [&] { return Call("getEdit"); },
-           [&](const Delivery& d) -> std::string {
-               if (d.kind == kDeliveredNothing)
-                   return "failure";
-               if (d.kind != kDeliveredString)
-                   return "delivered no text";
-               return d.text == host ? "" : "delivered " + std::to_string(d.text.size()) + " bytes, not the text";
-           }});
+    Sweep({"getEdit utf8", [&] { WriteFileBytes(TempFile(), utf8); }, [&] { return Call("getEdit"); },
+           delivers(host)});
     Sweep({"getEdit 0", [&] { WriteFileBytes(TempFile(), ""); },
            [&] { return Call("getEdit"); },
            [&](const Delivery& d) -> std::string {
@@ -405,20 +401,8 @@ protected:
     void SourceEditRoad(const char* name, const std::string& given, const std::string& leftover,
                         const std::string& saved, const std::string& back);
 
-    // The files a leftover was kept as, by name, in the work directory.
-    std::vector<std::string> KeptFiles()
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileA(search, &entry));
-        FindClose(search);
-        return names;
-    }
+    // The files an edit never read back was kept as, by name.
+    std::vector<std::string> KeptFiles() { return FilesMatching(workDir, "QuillhavenTemp-*.html"); }
 
     // The rules of every edit the editor was started for.
     static std::string JudgeWatch(const Watched& w, int faults)

@@ -299,12 +299,9 @@ TEST_F(SecondHostTest, AnEditSavedInAHostThatEndedIsKeptByTheNextEdit)
     ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("<p>page</p>")}).number, 1);
     ASSERT_TRUE(WaitEditorExit(logPath));
     EXPECT_EQ(ReadFileBytes(temp), "<p>page</p>");
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE) << "the saved edit was not kept";
-    std::string kept = entry.cFileName;
-    EXPECT_FALSE(FindNextFileA(search, &entry)) << "kept twice";
-    FindClose(search);
+    std::vector<std::string> keptFiles = FilesMatching(workDir, "QuillhavenTemp-*.html");
+    ASSERT_EQ(keptFiles.size(), 1u) << "the saved edit was kept once";
+    std::string kept = keptFiles[0];
     EXPECT_EQ(ReadFileBytes(workDir + "\\" + kept), "<p>saved by the user</p>");
     // QuillhavenTemp-YYYYMMDD-HHMMSS.html
     EXPECT_EQ(kept.size(), std::string("QuillhavenTemp-20261210-153000.html").size()) << kept;

@@ -42,19 +42,7 @@ protected:
         EXPECT_EQ(CurrentDir(), before) << "endEdit leaves the current directory alone";
     }
     // The files an edit never read back was kept as, by name.
-    std::vector<std::string> KeptFiles()
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((workDir + "\\QuillhavenTemp-*.html").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileA(search, &entry));
-        FindClose(search);
-        return names;
-    }
+    std::vector<std::string> KeptFiles() { return FilesMatching(workDir, "QuillhavenTemp-*.html"); }
     bool LogExists()
     {
         bool exists = false;

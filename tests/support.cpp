@@ -92,6 +92,20 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
     fclose(file);
 }
 
+std::vector<std::string> FilesMatching(const std::string& dir, const char* pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((dir + "\\" + pattern).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(entry.cFileName);
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
 std::string CurrentDir()
 {
     char dir[MAX_PATH * 2];

@@ -26,6 +26,8 @@ void RemoveTree(const std::string& dir);
 std::string ReadFileBytes(const std::string& path, bool* exists = NULL);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string CurrentDir();
+// The names of the files in dir that match a wildcard pattern.
+std::vector<std::string> FilesMatching(const std::string& dir, const char* pattern);
 // UTF-8 beside UTF-16, for names the ANSI code page can't spell.
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
