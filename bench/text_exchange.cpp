@@ -485,7 +485,7 @@ void MeasureTextExchange(const std::string& plugin)
         // beside the converted text (here, at most the file's size).
         if (r.utf8)
             Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
-                Format("goal %zu B", 3 * r.size + 64 + 65536), Format("3 x size + %lld B", f.peak - 3 * (long long)r.size));
+                Format("goal %zu B", 3 * r.size + 64 + 65536), Format("3 x size %+lld B", f.peak - 3 * (long long)r.size));
         else
             Row(Format("getEdit %s: the module's peak extra heap", label.c_str()), Format("%lld B", f.peak),
                 Format("goal %zu B", r.size + 32 + 65536), Format("size + %lld B", f.peak - (long long)r.size));

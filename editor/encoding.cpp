@@ -114,10 +114,11 @@ static DWORD DecodeUtf8(const BYTE* p, const BYTE* end, WCHAR* wide)
     return units;
 }
 
-// UTF-8 to UTF-16 in a new block: the system's conversion for valid UTF-8;
+// UTF-8 to UTF-16 in a new block: the system's conversion for valid UTF-8
+// (knownValid: already scanned, not scanned again);
 // the module's own decoder for a malformed one, which Windows versions
 // replace differently (XP drops what Vista replaces).
-static WCHAR* WideFromUtf8(const BYTE* p, DWORD size, DWORD* units)
+static WCHAR* WideFromUtf8(const BYTE* p, DWORD size, BOOL knownValid, DWORD* units)
 {
     *units = 0;
     if (size > 0x7FFFFFFF / sizeof(WCHAR))
@@ -125,7 +126,7 @@ static WCHAR* WideFromUtf8(const BYTE* p, DWORD size, DWORD* units)
     if (size == 0)
         return (WCHAR*)AllocBlock(sizeof(WCHAR));
     BOOL multibyte;
-    BOOL valid = ScanUtf8(p, p + size, &multibyte);
+    BOOL valid = knownValid || ScanUtf8(p, p + size, &multibyte);
     int count = valid ? MultiByteToWideChar(CP_UTF8, 0, (const char*)p, (int)size, NULL, 0)
                       : (int)DecodeUtf8(p, p + size, NULL);
     if (count <= 0 || (DWORD)count > size)
@@ -286,7 +287,8 @@ char* HostTextFromFile(char* bytes, DWORD size, const TextOrigin* origin)
     char* text = NULL;
     DWORD units = 0;
     if (form == kFormUtf8) {
-        WCHAR* wide = WideFromUtf8(p + skip, size - skip, &units);
+        // Without a mark, the bytes were found valid to be taken for UTF-8.
+        WCHAR* wide = WideFromUtf8(p + skip, size - skip, skip == 0, &units);
         // The file's bytes go before the host's text is made: the peak is
         // the text in UTF-16 and in the code page.
         FreeBlock(bytes);
