@@ -360,6 +360,7 @@ static const WCHAR kEncodingTakes[] = L"It takes \"UTF-8\" or \"ANSI\".";
 BOOL ReadEditorEncoding(BOOL* utf8)
 {
     *utf8 = FALSE;
+    BOOL known = TRUE;
     WCHAR* value = NULL;
     WCHAR* text = NULL;
     SIZE_T length;
@@ -371,23 +372,24 @@ BOOL ReadEditorEncoding(BOOL* utf8)
         return FALSE;
     }
     if (value == NULL || SameName(value, L"ANSI"))
-        return TRUE;
+        goto out;
     if (SameName(value, L"UTF-8") || SameName(value, L"UTF8")) {
-        FreeBlock(value);
         *utf8 = TRUE;
-        return TRUE;
+        goto out;
     }
     // The value named whole, however long: its box is sized to it.
+    known = FALSE;
     length = (SIZE_T)lstrlenW(value) + 160;
     text = (WCHAR*)AllocBlock(length * sizeof(WCHAR));
-    if (text == NULL ||
-        FAILED(StringCchPrintfW(text, length, L"%s\n\nEditorEncoding in the settings is \"%s\". %s",
-                                kEncodingNotStarted, value, kEncodingTakes))) {
+    if (text != NULL && FAILED(StringCchPrintfW(text, length, L"%s\n\nEditorEncoding in the settings is \"%s\". %s",
+                                                kEncodingNotStarted, value, kEncodingTakes))) {
         FreeBlock(text);
         text = NULL;
     }
     MessageBoxW(NULL, text != NULL ? text : kEncodingNotStarted, NULL, MB_OK | MB_ICONERROR);
+
+out:
     FreeBlock(text);
     FreeBlock(value);
-    return FALSE;
+    return known;
 }
