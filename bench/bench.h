@@ -48,16 +48,24 @@ std::vector<double> Differences(const Blocks& blocks);
 // "12.345 ms (12.001-12.900)": the median, then the lowest and the highest.
 std::string Show(const Spread& s, const char* format, const char* unit = "");
 
+// " (the module beats its floor!)" when the whole spread lies beyond even:
+// above it where a higher figure is the module's better (a ratio of floor
+// time to module time, of module rate to floor rate), else below it.
+std::string Beyond(const Spread& s, bool above, double even);
 void Row(const std::string& measure, const std::string& module, const std::string& floor,
          const std::string& ratio);
 std::string Format(const char* format, ...);
 
 // The parts, in the order they run.
 struct SoakResult {
-    // ms from the editor's exit to the module's click and to the floor's
-    // message or click, in the cycles of each floor
-    std::vector<double> besidePosted, posted, besideWalked, walked;
+    // ms from the editor's exit to the module's click, to the wait-and-post
+    // floor's message and to the walking floor's click, each in its cycles
+    std::vector<double> module, posted, walked;
+    // ms from the editor's exit to each floor's wake: the walking floor's
+    // on its job's notice, the wait-and-post floor's on the process
+    std::vector<double> wokeByJob, wokeByProcess;
     int cycles = 0, failures = 0;
+    int unjobbed = 0;  // walking cycles whose floor could not nest a job of its own
 };
 // Measures the text exchange in blocks, each by this program started again
 // as "qh_bench PLUGIN.dll EDITOR_DIR --text-block OUT"; MeasureTextBlock is

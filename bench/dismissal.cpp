@@ -1,11 +1,15 @@
 // The soak: whole edit cycles through the module, many of them with a
 // watcher stop swept across the editor's exit and the dialog walk. The
-// others measure the dismissal beside a floor that races from the same
-// exit, the two floors taking turns: a host thread that only waits for the
-// editor and posts to the dialog (what the contract costs), and one that
-// also finds a twin dialog by its title and walks it to its OK as the
-// module must (what the module's own code adds). What the process holds is
-// compared at the soak's start and its end.
+// others measure the dismissal from the editor's exit, three kinds of cycle
+// taking turns: the module's watcher clicks alone, as in a host; or the
+// watcher is stopped before the exit and a floor of the host's own answers
+// it alone: a thread that only waits for the editor and posts to the dialog
+// (what the contract costs), or one that pays what the watcher must (the
+// job's notices, the hand-off's write-time read, the dialog found by its
+// title and walked to its OK). Alone, because two walks at once queue for
+// the one host thread that answers every caption read, and whichever woke
+// first would win. What the process holds is compared at the soak's start
+// and its end.
 #include "bench.h"
 
 #include <stdio.h>
@@ -92,23 +96,96 @@ static HWND MakeDialog(int captions, const char* title)
 // floor brought the emulator down within a few dozen cycles, and a floor
 // thread kept for the whole soak now and then finished a cycle's work
 // without its signal ever being seen.)
+//
+// The wait-and-post floor waits for the editor's process. The walking
+// floor pays what the module's watcher must: the editor in a job (its own,
+// nested in the module's), the job's notices on a port with the count of
+// its processes asked on each exit, the file's write time read to tell an
+// editor that saved from one that handed the file on, then the walk.
 struct FloorJob {
     HANDLE process;  // the cycle's editor
-    HWND dialog;
-    void (*act)(HWND dialog);
+    HANDLE job = NULL, port = NULL;
+    HWND dialog = NULL;
+    void (*act)(FloorJob* job) = NULL;
+    DWORD started = 0;      // tick count once startEdit returned
+    FILETIME saved{};       // the file's write time then
+    FILETIME woke{};        // when the wait ended
 };
+
+static std::string TempFile()
+{
+    return g_temp + "QuillhavenTemp.html";
+}
+
+static FILETIME WriteTime(const std::string& path)
+{
+    FILETIME time = {0, 0};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path.c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        time = entry.ftLastWriteTime;
+        FindClose(search);
+    }
+    return time;
+}
+
+// As the watcher waits: until the job has no process left.
+static void WaitForJob(FloorJob* job)
+{
+    for (;;) {
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = NULL;
+        if (!GetQueuedCompletionStatus(job->port, &message, &key, &detail, INFINITE))
+            return;
+        if (key != (ULONG_PTR)job->job)
+            continue;
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+            return;
+        if (message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
+            JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+            if (QueryInformationJobObject(job->job, JobObjectBasicAccountingInformation, &accounting,
+                                          sizeof(accounting), NULL) &&
+                accounting.ActiveProcesses == 0)
+                return;
+        }
+    }
+}
 
 static DWORD WINAPI FloorThread(LPVOID p)
 {
     FloorJob* job = (FloorJob*)p;
-    WaitForSingleObject(job->process, INFINITE);
-    job->act(job->dialog);
+    if (job->port != NULL)
+        WaitForJob(job);
+    else
+        WaitForSingleObject(job->process, INFINITE);
+    GetSystemTimePreciseAsFileTime(&job->woke);
+    job->act(job);
     return 0;
 }
 
-static void Post(HWND dialog)
+// Puts the editor in a job of the floor's own with a port for its notices,
+// as the module's launch does; false when this system nests no jobs.
+static bool PutInOwnJob(FloorJob* job)
 {
-    PostMessageA(dialog, kFloorMessage, 0, 0);
+    job->job = CreateJobObjectA(NULL, NULL);
+    job->port = job->job != NULL ? CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1) : NULL;
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT notices = {job->job, job->port};
+    if (job->port != NULL &&
+        SetInformationJobObject(job->job, JobObjectAssociateCompletionPortInformation, &notices, sizeof(notices)) &&
+        AssignProcessToJobObject(job->job, job->process))
+        return true;
+    if (job->port != NULL)
+        CloseHandle(job->port);
+    if (job->job != NULL)
+        CloseHandle(job->job);
+    job->job = job->port = NULL;
+    return false;
+}
+
+static void Post(FloorJob* job)
+{
+    PostMessageA(job->dialog, kFloorMessage, 0, 0);
 }
 
 static HWND NextInPreOrder(HWND dialog, HWND window)
@@ -127,11 +204,18 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
     }
 }
 
-// What the contract asks of a watcher once the editor has ended: the dialog
-// found by its title, its descendants read in pre-order up to the first
-// captioned "OK", and the click posted to that control's parent.
-static void Walk(HWND)
+// What the contract asks of a watcher once the editor has ended: an end
+// soon after the launch that left the file unwritten is a hand-off, and
+// clicks nothing; otherwise the dialog found by its title, its descendants
+// read in pre-order up to the first captioned "OK", and the click posted to
+// that control's parent.
+static void Walk(FloorJob* job)
 {
+    if (GetTickCount() - job->started < 5000) {
+        FILETIME now = WriteTime(TempFile());
+        if (CompareFileTime(&now, &job->saved) == 0)
+            return;
+    }
     // As the watcher does: the first window of the title that is this
     // process's own.
     HWND dialog = NULL;
@@ -226,28 +310,53 @@ static Holdings Take()
 
 enum StopOutcome { kNoStop, kBeforeWalk, kDuringWalk, kAfterClick };
 
+// Who answers the editor's exit in a cycle without a stop.
+enum Answerer { kModule, kPostingFloor, kWalkingFloor };
+
 struct Cycle {
     int n = 0;
     bool stop = false;
     double delayMs = 0;
-    bool walking = false;  // which floor races the module
-    double latency = -1, floorLatency = -1;
+    Answerer answerer = kModule;
+    double latency = -1;  // ms from the editor's exit to the click or the floor's message
+    double wake = -1;     // ms from the editor's exit to a floor's wake
     StopOutcome outcome = kNoStop;
     bool failed = false;
-    bool lost = false;  // the editor never ended by itself
+    bool lost = false;      // the editor never ended by itself
+    bool unjobbed = false;  // the walking floor waited for the process: no nested job
 };
 
-// A cycle without a stop: the module's click and a floor race from the
-// same exit, the module to its dialog, the wait-and-post floor to the same
-// dialog and the walking floor to the twin.
-static void DismissBesideFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go)
+// The module's watcher answers the exit alone.
+static void DismissByModule(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE go)
 {
+    SetEvent(go);
+    if (!WaitFor(&dialog->commanded))
+        c->failed = true;
+    unsigned long long exited = EditorExitStamp(log);
+    if (!c->failed && exited != 0 && dialog->command == IDOK)
+        c->latency = Since(dialog->commandTime, exited);
+}
+
+// A floor answers the exit alone: the module's watcher is stopped first,
+// and clicks nothing. The wait-and-post floor posts to the dialog, the
+// walking floor clicks the twin.
+static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go,
+                           DWORD started, FILETIME saved)
+{
+    g_host.exit();
     Reset(&g_twin);
-    FloorJob job = {process, dialog->window, c->walking ? Walk : Post};
+    bool walking = c->answerer == kWalkingFloor;
+    FloorJob job;
+    job.process = process;
+    job.dialog = dialog->window;
+    job.act = walking ? Walk : Post;
+    job.started = started;
+    job.saved = saved;
+    if (walking && !PutInOwnJob(&job))
+        c->unjobbed = true;
     HANDLE floor = CreateThread(NULL, 0, FloorThread, &job, 0, NULL);
     SetEvent(go);
-    if (floor == NULL || !WaitFor(&dialog->commanded) ||
-        !WaitFor(c->walking ? &g_twin.commanded : &dialog->floored))
+    if (floor == NULL || !WaitFor(walking ? &g_twin.commanded : &dialog->floored))
         c->failed = true;
     // The floor waits for the editor: one that never ends (under qemu-user
     // Wine now and then loses a process) is ended here, and the cycle has
@@ -262,10 +371,16 @@ static void DismissBesideFloor(Cycle* c, HostDialog* dialog, const std::string& 
     }
     if (floor != NULL)
         CloseHandle(floor);
+    if (job.port != NULL)
+        CloseHandle(job.port);
+    if (job.job != NULL)
+        CloseHandle(job.job);
+    if (dialog->commanded)
+        c->failed = true;  // a stopped watcher clicked
     unsigned long long exited = EditorExitStamp(log);
-    if (!c->failed && exited != 0 && dialog->command == IDOK) {
-        c->latency = Since(dialog->commandTime, exited);
-        c->floorLatency = Since(c->walking ? g_twin.commandTime : dialog->floorTime, exited);
+    if (!c->failed && exited != 0) {
+        c->latency = Since(walking ? g_twin.commandTime : dialog->floorTime, exited);
+        c->wake = Since(job.woke, exited);
     }
 }
 
@@ -307,6 +422,8 @@ static void OneCycle(Cycle* c)
     HANDLE go = CreateEventA(NULL, TRUE, FALSE, ("qh-soak-go-" + tag).c_str());
     HANDLE process = NULL;
     Delivery text;
+    DWORD started = 0;
+    FILETIME saved = {0, 0};
     std::vector<HostArg> args = {StringArg(g_temp.substr(0, g_temp.size() - 1)),
                                  StringArg("<p>cycle " + std::to_string(c->n) + "</p>")};
     DeleteFileA(log.c_str());
@@ -315,16 +432,24 @@ static void OneCycle(Cycle* c)
     SetEnvironmentVariableA("QH_EDITOR_TEXT", edited.c_str());
     SetEnvironmentVariableA("QH_EDITOR_READY", ("qh-soak-ready-" + tag).c_str());
     SetEnvironmentVariableA("QH_EDITOR_GO", ("qh-soak-go-" + tag).c_str());
-    if (!Call("startEdit", args).number || !WaitPumping(ready) ||
-        (process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, EditorPid(log))) == NULL) {
+    bool began = Call("startEdit", args).number != 0;
+    if (began) {
+        started = GetTickCount();
+        saved = WriteTime(TempFile());
+    }
+    if (!began || !WaitPumping(ready) ||
+        (process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, EditorPid(log))) ==
+            NULL) {
         c->failed = true;
         SetEvent(go);
         goto out;
     }
     if (c->stop)
         StopAfterExit(c, dialog, process, go);
+    else if (c->answerer == kModule)
+        DismissByModule(c, dialog, log, go);
     else
-        DismissBesideFloor(c, dialog, log, process, go);
+        DismissByFloor(c, dialog, log, process, go, started, saved);
     if (!Call("updated").number)
         c->failed = true;
     text = Call("getEdit");
@@ -348,7 +473,11 @@ SoakResult Soak(int cycles, int stops)
     MakeDialogs();
 
     // The walk over forty captions, timed without a stop, sets the sweep.
+    // The editor saves: one that ends at once having written nothing has
+    // handed the file on, and nothing is clicked.
     std::vector<double> walks;
+    SetEnvironmentVariableA("QH_EDITOR_ACTION", "replace");
+    SetEnvironmentVariableA("QH_EDITOR_TEXT", "<p>walked</p>");
     for (int i = 0; i < 5; i++) {
         HostDialog* dialog = Show(&g_long);
         std::string log = g_temp + "soak-editor.log";
@@ -357,8 +486,15 @@ SoakResult Soak(int cycles, int stops)
         if (Call("startEdit", {StringArg(g_temp.substr(0, g_temp.size() - 1)), StringArg("walk")}).number &&
             WaitFor(&dialog->commanded) && EditorExitStamp(log) != 0)
             walks.push_back(Since(dialog->commandTime, EditorExitStamp(log)));
+        WaitEditorsGone();
+        Call("getEdit");
+        Call("endEdit");
     }
-    double walkMs = walks.empty() ? 5 : Median(walks);
+    if (walks.size() < 5) {
+        fprintf(stderr, "soak: the walk of 40 captions was clicked in %zu of 5 edits\n", walks.size());
+        exit(1);
+    }
+    double walkMs = Median(walks);
 
     // The cycles that carry a stop are spread evenly among the others.
     int total = cycles + stops;
@@ -370,7 +506,7 @@ SoakResult Soak(int cycles, int stops)
         c.n = i;
         c.stop = (long long)(i + 1) * stops / total > (long long)i * stops / total;
         c.delayMs = walkMs * 1.5 * ((i * 37) % 100) / 100.0;
-        c.walking = result.cycles % 2 == 1;
+        c.answerer = (Answerer)(result.cycles % 3);
         OneCycle(&c);
         if (c.stop) {
             made++;
@@ -378,12 +514,16 @@ SoakResult Soak(int cycles, int stops)
             stopFailures += c.failed ? 1 : 0;
         } else {
             result.cycles++;
-            if (c.latency >= 0 && c.walking) {
-                result.besideWalked.push_back(c.latency);
-                result.walked.push_back(c.floorLatency);
+            result.unjobbed += c.unjobbed ? 1 : 0;
+            if (c.latency >= 0 && c.answerer == kModule) {
+                result.module.push_back(c.latency);
+            } else if (c.latency >= 0 && c.answerer == kPostingFloor) {
+                result.posted.push_back(c.latency);
+                result.wokeByProcess.push_back(c.wake);
             } else if (c.latency >= 0) {
-                result.besidePosted.push_back(c.latency);
-                result.posted.push_back(c.floorLatency);
+                result.walked.push_back(c.latency);
+                if (!c.unjobbed)
+                    result.wokeByJob.push_back(c.wake);
             }
         }
         result.failures += c.failed ? 1 : 0;

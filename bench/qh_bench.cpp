@@ -150,6 +150,12 @@ std::string Show(const Spread& s, const char* format, const char* unit)
     return median + unit + " (" + low + " to " + high + ")";
 }
 
+std::string Beyond(const Spread& s, bool above, double even)
+{
+    bool beyond = above ? s.low > even : s.high < even;
+    return beyond ? " (the module beats its floor!)" : "";
+}
+
 std::string Format(const char* format, ...)
 {
     char text[256];
@@ -299,14 +305,14 @@ void MeasureRates()
     for (const auto& row : rows)
         Row(Format("%s, %d pairs of %.0f ms slices", row.measure, kSlicePairs, kSliceMs),
             Show(SpreadOf(row.rates->module), "%.0f", " /s"), Show(SpreadOf(row.rates->floor), "%.0f", " /s"),
-            Show(SpreadOf(row.rates->ratios), "%.2f"));
+            Show(SpreadOf(row.rates->ratios), "%.2f") + Beyond(SpreadOf(row.rates->ratios), true, 1));
 }
 
-// The dismissal in blocks of kBlock launches, half of them beside each
-// floor: each side shows the median of its block figures with the lowest
-// and the highest block, and the difference the same of the per-block
-// differences.
-static const size_t kBlock = 200;
+// The dismissal in blocks of kBlock edits a side, the module's and each
+// floor's from cycles of their own: each side shows the median of its block
+// figures with the lowest and the highest block, and the difference the
+// same of the per-block differences.
+static const size_t kBlock = 100;
 
 static void DismissalRows(const SoakResult& soak)
 {
@@ -316,20 +322,27 @@ static void DismissalRows(const SoakResult& soak)
     } figures[] = {{"median", Median}, {"99th percentile", Percentile99}};
     const struct {
         const char* floor;
-        const std::vector<double>* module;
         const std::vector<double>* samples;
-    } floors[] = {{"the wait-and-post floor", &soak.besidePosted, &soak.posted},
-                  {"the walking floor", &soak.besideWalked, &soak.walked}};
+    } floors[] = {{"the wait-and-post floor", &soak.posted}, {"the walking floor", &soak.walked}};
     for (const auto& figure : figures) {
         for (const auto& floor : floors) {
-            size_t half = std::min(kBlock / 2, floor.module->size());
-            Blocks b = PerBlock(*floor.module, *floor.samples, kBlock / 2, figure.statistic);
-            Row(Format("dismissal %s, %zu block%s of %zu launches: beside %s", figure.name, b.a.size(),
-                       b.a.size() == 1 ? "" : "s", 2 * half, floor.floor),
+            Blocks b = PerBlock(soak.module, *floor.samples, kBlock, figure.statistic);
+            size_t each = std::min(kBlock, std::min(soak.module.size(), floor.samples->size()));
+            Spread difference = SpreadOf(Differences(b));
+            Row(Format("dismissal %s, %zu block%s of %zu edits a side: beside %s", figure.name, b.a.size(),
+                       b.a.size() == 1 ? "" : "s", each, floor.floor),
                 Show(SpreadOf(b.a), "%.2f", " ms"), Show(SpreadOf(b.b), "%.2f", " ms"),
-                Show(SpreadOf(Differences(b)), "%+.2f", " ms"));
+                Show(difference, "%+.2f", " ms") + Beyond(difference, false, 0));
         }
     }
+    // What the job costs the walking floor, and the module alike: the wake
+    // from the editor's exit on the job's notice or on the process.
+    Blocks b = PerBlock(soak.wokeByJob, soak.wokeByProcess, kBlock, Median);
+    Row(Format("a floor's wake after the editor's exit, median, %zu blocks: on the job's notice (walking floor) "
+               "beside on the process (wait-and-post floor)%s",
+               b.a.size(), soak.unjobbed > 0 ? Format(" (%d cycles nested no job)", soak.unjobbed).c_str() : ""),
+        Show(SpreadOf(b.a), "%.2f", " ms"), Show(SpreadOf(b.b), "%.2f", " ms"),
+        Show(SpreadOf(Differences(b)), "%+.2f", " ms"));
 }
 
 int main(int argc, char** argv)
@@ -340,7 +353,7 @@ int main(int argc, char** argv)
         return 2;
     }
     bool textBlock = argc == 5 && strcmp(argv[3], "--text-block") == 0;
-    int cycles = argc > 3 ? atoi(argv[3]) : 2000;
+    int cycles = argc > 3 ? atoi(argv[3]) : 3000;
     int stops = argc > 4 ? atoi(argv[4]) : 100;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);

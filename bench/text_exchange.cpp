@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strsafe.h>
 
 #include <algorithm>
 #include <new>
@@ -80,18 +81,215 @@ static double Timed(F f)
     return NowMs() - t0;
 }
 
-static HANDLE StartEditorDirectly(const std::string& file)
+// The settings key's path, and one string value of it read as the module
+// reads its editor settings: the key opened to read, the value's size
+// asked (none of them is set here), the key closed.
+static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
+
+static void ReadSettingString(const WCHAR* name)
 {
-    std::string command = "\"" + g_editorDir + "\\Scrivlet.exe\" \"" + file + "\"";
-    STARTUPINFOA si;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = REG_NONE, size = 0;
+    RegQueryValueExW(key, name, NULL, &type, NULL, &size);
+    RegCloseKey(key);
+}
+
+// Whether a text holds a byte outside ASCII, read a word at a time as the
+// module reads a run of ASCII.
+static bool OutsideAscii(const char* p, size_t n)
+{
+    DWORD any = 0;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        DWORD word;
+        memcpy(&word, p + i, 4);
+        any |= word;
+    }
+    for (; i < n; i++)
+        any |= (unsigned char)p[i];
+    return (any & 0x80808080) != 0;
+}
+
+// The floor's watcher, one per launch, as the module keeps its own: the
+// editor's process, the job and its port, the file and its time then. The
+// record lasts until the next launch, which releases it.
+struct InlineWatch {
+    HANDLE thread, process, job, port;
+    HMODULE module;
+    DWORD started;
+    FILETIME saved;
+    char path[MAX_PATH];
+};
+static InlineWatch* g_inlineWatch = NULL;
+static HANDLE g_inlineMark = NULL;
+static char g_inlineMarkName[64] = "";
+static char g_inlineOwnPath[MAX_PATH] = "";
+static FILETIME g_inlineOwnTime = {0, 0};
+
+static FILETIME WriteTimeOf(const char* path)
+{
+    FILETIME time = {0, 0};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        time = entry.ftLastWriteTime;
+        FindClose(search);
+    }
+    return time;
+}
+
+// As the watcher: the job's notices until no process is left, the count
+// asked on each exit; then whether the editor, gone within 5 s, wrote the
+// file; then its handles closed. Without a dialog to click, no click.
+static DWORD WINAPI InlineWatcher(LPVOID parameter)
+{
+    InlineWatch* w = (InlineWatch*)parameter;
+    for (;;) {
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = NULL;
+        if (!GetQueuedCompletionStatus(w->port, &message, &key, &detail, INFINITE) || key == 0)
+            break;
+        if (key != (ULONG_PTR)w->job)
+            continue;
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+            break;
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+        if ((message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) &&
+            QueryInformationJobObject(w->job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                      NULL) &&
+            accounting.ActiveProcesses == 0)
+            break;
+    }
+    if (GetTickCount() - w->started < 5000) {
+        FILETIME now = WriteTimeOf(w->path);
+        (void)CompareFileTime(&now, &w->saved);
+    }
+    CloseHandle(w->process);
+    CloseHandle(w->job);
+    FreeLibraryAndExitThread(w->module, 0);
+    return 0;
+}
+
+// The previous launch's watcher asked to end, waited for, and released.
+static void ReleaseInlineWatch()
+{
+    InlineWatch* w = g_inlineWatch;
+    g_inlineWatch = NULL;
+    if (w == NULL)
+        return;
+    if (PostQueuedCompletionStatus(w->port, 0, 0, NULL))
+        MsgWaitForMultipleObjectsEx(1, &w->thread, INFINITE, QS_SENDMESSAGE, 0);
+    CloseHandle(w->port);
+    CloseHandle(w->thread);
+    HeapFree(GetProcessHeap(), 0, w);
+}
+
+// What "startEdit" does, inline, call for call: the text measured, the
+// directory made full and checked, the encoding setting read, the folder's
+// mark named from its long path (and made once), the file's directory entry
+// looked up for an edit left there, the text scanned for UTF-8, the file
+// opened by its full path, cut and written, its time read; the editor's
+// settings and its uninstall entry read, the paths widened, the command line
+// counted and made, the quick-exit setting read; the editor started
+// suspended in its folder, put in a job with a port, resumed; the last
+// launch's watcher released and a new one started.
+static void StartEditInline(const std::string& dir, const std::string& text)
+{
+    HANDLE heap = GetProcessHeap();
+    char full[MAX_PATH], path[MAX_PATH], longPath[MAX_PATH], name[64];
+    WCHAR installed[MAX_PATH], program[MAX_PATH], widePath[MAX_PATH], wideDir[MAX_PATH];
+    int length = lstrlenA(text.c_str());
+    GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
+    CharPrevA(full, full + lstrlenA(full));
+    StringCchPrintfA(path, MAX_PATH, "%s\\bench-inline.html", full);
+    GetFileAttributesA(full);
+    ReadSettingString(L"EditorEncoding");
+
+    GetLongPathNameA(full, longPath, MAX_PATH);
+    StringCchCatA(longPath, MAX_PATH, "\\");
+    StringCchCatA(longPath, MAX_PATH, "bench-inline.html");
+    DWORD folded = (DWORD)lstrlenA(longPath);
+    CharUpperBuffA(longPath, folded);
+    unsigned long long hash = 14695981039346656037ULL;
+    for (DWORD i = 0; i < folded; i++)
+        hash = (hash ^ (unsigned char)longPath[i]) * 1099511628211ULL;
+    StringCchPrintfA(name, ARRAYSIZE(name), "QhBench.InlineEdit.%08lX%08lX", (unsigned long)(hash >> 32),
+                     (unsigned long)hash);
+    if (g_inlineMark == NULL || lstrcmpA(name, g_inlineMarkName) != 0) {
+        if (g_inlineMark != NULL)
+            CloseHandle(g_inlineMark);
+        g_inlineMark = CreateEventA(NULL, TRUE, FALSE, name);
+        StringCchCopyA(g_inlineMarkName, ARRAYSIZE(g_inlineMarkName), name);
+    }
+
+    FILETIME left = WriteTimeOf(path);
+    if (lstrcmpiA(g_inlineOwnPath, path) == 0)
+        (void)CompareFileTime(&left, &g_inlineOwnTime);
+    // The host's text looked at for a byte outside ASCII.
+    if (OutsideAscii(text.data(), (size_t)length))
+        GetTickCount();
+
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_ARCHIVE, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        SetFilePointer(file, 0, NULL, FILE_BEGIN);
+        SetEndOfFile(file);
+        WriteFile(file, text.data(), (DWORD)length, &written, NULL);
+        CloseHandle(file);
+    }
+    FILETIME saved = WriteTimeOf(path);
+    StringCchCopyA(g_inlineOwnPath, ARRAYSIZE(g_inlineOwnPath), path);
+    g_inlineOwnTime = saved;
+
+    ReadSettingString(L"EditorPath");
+    installed[0] = L'\0';
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet", 0,
+                      KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof(installed) - sizeof(WCHAR), type;
+        RegQueryValueExW(key, L"UninstallString", NULL, &type, (BYTE*)installed, &size);
+        installed[size / sizeof(WCHAR)] = L'\0';
+        RegCloseKey(key);
+    }
+    int installedLength = lstrlenW(installed);
+    if (installedLength >= 15)
+        lstrcmpiW(installed + installedLength - 15, L"\\SCRINST.EXE /R");
+    WCHAR* slash = wcsrchr(installed, L'\\');
+    if (slash != NULL)
+        *slash = L'\0';
+    StringCchPrintfW(program, MAX_PATH, L"%s\\%s", installed, L"Scrivlet.exe");
+
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    MultiByteToWideChar(CP_ACP, 0, full, -1, wideDir, MAX_PATH);
+    ReadSettingString(L"EditorArguments");
+    SIZE_T chars = (SIZE_T)lstrlenW(program) + (SIZE_T)lstrlenW(widePath) + 6;
+    WCHAR* line = (WCHAR*)HeapAlloc(heap, 0, chars * sizeof(WCHAR));
+    if (line == NULL)
+        return;
+    StringCchPrintfW(line, chars, L"\"%s\" \"%s\"", program, widePath);
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char seconds[32];
+        DWORD size = sizeof(seconds), type;
+        RegQueryValueExA(key, "QuickExitSeconds", NULL, &type, (BYTE*)seconds, &size);
+        RegCloseKey(key);
+    }
+
+    STARTUPINFOW si;
     ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &pi))
-        return NULL;
-    // The job the module puts the editor in, and its port, made the same way.
+    ZeroMemory(&pi, sizeof(pi));
+    BOOL started = CreateProcessW(NULL, line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, wideDir, &si, &pi);
+    HeapFree(heap, 0, line);
+    if (!started)
+        return;
+    DWORD tick = GetTickCount();
     HANDLE job = CreateJobObjectA(NULL, NULL);
     HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT notices = {job, port};
@@ -103,65 +301,27 @@ static HANDLE StartEditorDirectly(const std::string& file)
     AssignProcessToJobObject(job, pi.hProcess);
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
-    CloseHandle(port);
-    CloseHandle(job);
-    return pi.hProcess;
-}
 
-static DWORD WINAPI WaitForEditor(LPVOID process)
-{
-    WaitForSingleObject(process, INFINITE);
-    CloseHandle(process);
-    return 0;
-}
-
-// What "startEdit" must do by its contract, done inline: the text measured,
-// the directory made absolute and current, the file opened, cut and written,
-// its time read, the editor found in the registry and launched in a job of
-// its own, a thread to wait for it.
-static HANDLE StartEditInline(const std::string& dir, const std::string& text)
-{
-    char full[MAX_PATH], saved[MAX_PATH], editor[MAX_PATH];
-    // The handler is handed a NUL-terminated text and must find its length.
-    int length = lstrlenA(text.c_str());
-    GetFullPathNameA(dir.c_str(), MAX_PATH, full, NULL);
-    GetCurrentDirectoryA(MAX_PATH, saved);
-    SetCurrentDirectoryA(full);
-    HANDLE file = CreateFileA("bench-inline.html", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, NULL);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        SetFilePointer(file, 0, NULL, FILE_BEGIN);
-        SetEndOfFile(file);
-        WriteFile(file, text.data(), (DWORD)length, &written, NULL);
-        CloseHandle(file);
-    }
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA("bench-inline.html", &entry);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Scrivlet", 0,
-                      KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD size = sizeof(editor), type;
-        RegQueryValueExA(key, "UninstallString", NULL, &type, (BYTE*)editor, &size);
-        RegCloseKey(key);
-    }
-    HANDLE process = StartEditorDirectly(std::string(full) + "\\bench-inline.html");
-    HANDLE waiter = process != NULL ? CreateThread(NULL, 8192, WaitForEditor, process, 0, NULL) : NULL;
-    if (waiter == NULL && process != NULL) {
-        WaitForSingleObject(process, INFINITE);
-        CloseHandle(process);
-    }
-    SetCurrentDirectoryA(saved);
-    return waiter;
+    ReleaseInlineWatch();
+    InlineWatch* w = (InlineWatch*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(InlineWatch));
+    w->process = pi.hProcess;
+    w->job = job;
+    w->port = port;
+    w->started = tick;
+    w->saved = saved;
+    StringCchCopyA(w->path, ARRAYSIZE(w->path), path);
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)&InlineWatcher, &w->module);
+    w->thread = CreateThread(NULL, 8192, InlineWatcher, w, 0, NULL);
+    g_inlineWatch = w;
 }
 
 // What "getEdit" does, inline: the file opened by its full path, its time
-// and size read, a buffer allocated, read and freed. For a UTF-8 text, the
-// two conversions too, each asked its size first: to UTF-16, then to the
-// code page with no look-alikes.
-static void GetEditInline(const std::string& path, bool utf8)
+// and size read, a buffer allocated, read and freed, the file's time kept
+// as the host's. The bytes are looked at for one outside ASCII; a text with
+// one is asked whether it is UTF-8 as the first of its two conversions,
+// each asked its size first: to UTF-16, then to the code page with no
+// look-alikes.
+static void GetEditInline(const std::string& path)
 {
     HANDLE heap = GetProcessHeap();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -176,9 +336,11 @@ static void GetEditInline(const std::string& path, bool utf8)
         DWORD got = 0;
         if (text != NULL) {
             ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL);
+            int units = OutsideAscii(text, got)
+                            ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, (int)got, NULL, 0)
+                            : 0;
             text[got] = '\0';
-            if (utf8) {
-                int units = MultiByteToWideChar(CP_UTF8, 0, text, (int)got, NULL, 0);
+            if (units > 0) {
                 WCHAR* wide = (WCHAR*)HeapAlloc(heap, 0, (SIZE_T)units * sizeof(WCHAR) + 8);
                 if (wide != NULL) {
                     MultiByteToWideChar(CP_UTF8, 0, text, (int)got, wide, units);
@@ -196,6 +358,9 @@ static void GetEditInline(const std::string& path, bool utf8)
             HeapFree(heap, 0, text);
         }
     }
+    if (lstrcmpiA(g_inlineOwnPath, path.c_str()) != 0)
+        StringCchCopyA(g_inlineOwnPath, ARRAYSIZE(g_inlineOwnPath), path.c_str());
+    g_inlineOwnTime = written;
     CloseHandle(file);
 }
 
@@ -280,14 +445,12 @@ static void MeasureSize(FILE* out, int index)
             });
         },
         [&] {
-            HANDLE waiter = NULL;
-            double ms = Timed([&] { waiter = StartEditInline(dir, text); });
-            if (waiter != NULL) {
-                WaitForSingleObject(waiter, INFINITE);
-                CloseHandle(waiter);
-            }
+            double ms = Timed([&] { StartEditInline(dir, text); });
+            if (g_inlineWatch != NULL)
+                WaitForSingleObject(g_inlineWatch->thread, INFINITE);
             return ms;
         });
+    ReleaseInlineWatch();
     WriteSamples(out, index, "startEdit", m);
     }
 
@@ -314,7 +477,7 @@ static void MeasureSize(FILE* out, int index)
                 }
             });
         },
-        [&] { return Timed([&] { GetEditInline(g_temp + "bench-inline.html", r.utf8); }); });
+        [&] { return Timed([&] { GetEditInline(g_temp + "bench-inline.html"); }); });
     g_host.copyStrings = true;
     WriteSamples(out, index, "getEdit", m);
     fprintf(out, "%d done - 0\n", index);
@@ -444,9 +607,9 @@ static void TimeRows(const std::string& beside, const std::string& inlineMeasure
     Blocks plain = PerBlock(s.plain, s.module, perBlock, Median);
     Blocks inlined = PerBlock(s.inlined, s.module, perBlock, Median);
     Row(beside, Show(SpreadOf(plain.b), "%.3f", " ms"), Show(SpreadOf(plain.a), "%.3f", " ms"),
-        Show(SpreadOf(Ratios(plain)), "%.2f"));
+        Show(SpreadOf(Ratios(plain)), "%.2f") + Beyond(SpreadOf(Ratios(plain)), true, 1));
     Row(inlineMeasure, Show(SpreadOf(inlined.b), "%.3f", " ms"), Show(SpreadOf(inlined.a), "%.3f", " ms"),
-        Show(SpreadOf(Ratios(inlined)), "%.2f"));
+        Show(SpreadOf(Ratios(inlined)), "%.2f") + Beyond(SpreadOf(Ratios(inlined)), true, 1));
 }
 
 void MeasureTextExchange(const std::string& plugin)

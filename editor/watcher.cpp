@@ -188,16 +188,17 @@ static DWORD WINAPI WatchEditor(LPVOID parameter)
     }
     if (ended && self->process != NULL && HandedOn(self))
         ended = FALSE;
+    if (ended && Moves(self, kRunning, kDismissing))
+        DismissEditDialog(self);
     // Only the port is the host's side's too (a stop posts to it): the rest
-    // goes now, not with the record, which lasts until the next launch.
+    // goes now, not with the record, which lasts until the next launch. After
+    // the click, which waits for nothing these closes do.
     HANDLE done[2] = {self->process, self->job};
     self->process = self->job = NULL;
     for (HANDLE handle : done) {
         if (handle != NULL)
             CloseHandle(handle);
     }
-    if (ended && Moves(self, kRunning, kDismissing))
-        DismissEditDialog(self);
     HMODULE module = self->module;
     LetGo(self);
     FreeLibraryAndExitThread(module, 0);

@@ -3,9 +3,9 @@
 # same run (the same work done directly by a host). Not part of the tests.
 #   scripts/bench.sh [CYCLES [STOPS]]
 #   scripts/bench.sh --long
-# The soak runs CYCLES whole edit cycles that measure the dismissal beside
-# its floors, in blocks of 200 (default 2000), and STOPS more whole cycles
-# that each carry a watcher stop (default 100). --long is the long soak:
+# The soak runs CYCLES whole edit cycles that measure the dismissal and its
+# two floors in turns, in blocks of 100 each (default 3000), and STOPS more
+# whole cycles that each carry a watcher stop (default 100). --long is the long soak:
 # 10,000 whole cycles, half of them with a stop.
 set -euo pipefail
 if [ "${1:-}" = --long ]; then
@@ -41,5 +41,5 @@ fi
 # system), worked out here: under emulation a winepath run once hung.
 plugin="Z:$(printf '%s' "$BUILD/bin/Quillhaven.dll" | tr / '\\')"
 "$BUILD/wine-run" "$BUILD/bin/qh_bench.exe" "$plugin" \
-    'C:\qh-bench-editor' "${1:-2000}" "${2:-100}" 2>&1 |
+    'C:\qh-bench-editor' "${1:-3000}" "${2:-100}" 2>&1 |
     grep --line-buffered -v '^qemu:' | stdbuf -oL tr -d '\r'
