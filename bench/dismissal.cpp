@@ -109,7 +109,9 @@ struct FloorJob {
     void (*act)(FloorJob* job) = NULL;
     DWORD started = 0;      // tick count once startEdit returned
     FILETIME saved{};       // the file's write time then
+    std::string path;       // the file
     FILETIME woke{};        // when the wait ended
+    HANDLE waiting = NULL;  // set as the floor begins to wait
 };
 
 static std::string TempFile()
@@ -155,6 +157,7 @@ static void WaitForJob(FloorJob* job)
 static DWORD WINAPI FloorThread(LPVOID p)
 {
     FloorJob* job = (FloorJob*)p;
+    SetEvent(job->waiting);
     if (job->port != NULL)
         WaitForJob(job);
     else
@@ -212,7 +215,7 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
 static void Walk(FloorJob* job)
 {
     if (GetTickCount() - job->started < 5000) {
-        FILETIME now = WriteTime(TempFile());
+        FILETIME now = WriteTime(job->path);
         if (CompareFileTime(&now, &job->saved) == 0)
             return;
     }
@@ -352,9 +355,14 @@ static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log,
     job.act = walking ? Walk : Post;
     job.started = started;
     job.saved = saved;
+    job.path = TempFile();
     if (walking && !PutInOwnJob(&job))
         c->unjobbed = true;
-    HANDLE floor = CreateThread(NULL, 0, FloorThread, &job, 0, NULL);
+    // The floor is at its wait before the editor may end, as the watcher is.
+    job.waiting = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE floor = job.waiting != NULL ? CreateThread(NULL, 0, FloorThread, &job, 0, NULL) : NULL;
+    if (floor != NULL)
+        WaitForSingleObject(job.waiting, INFINITE);
     SetEvent(go);
     if (floor == NULL || !WaitFor(walking ? &g_twin.commanded : &dialog->floored))
         c->failed = true;
@@ -371,6 +379,8 @@ static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log,
     }
     if (floor != NULL)
         CloseHandle(floor);
+    if (job.waiting != NULL)
+        CloseHandle(job.waiting);
     if (job.port != NULL)
         CloseHandle(job.port);
     if (job.job != NULL)
