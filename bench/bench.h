@@ -56,16 +56,23 @@ void Row(const std::string& measure, const std::string& module, const std::strin
          const std::string& ratio);
 std::string Format(const char* format, ...);
 
+// Starts this program again on the same module and editor with arguments
+// after those two ("--text-block OUT", say); true when it ended with 0.
+bool RunSelf(const std::string& plugin, const std::string& arguments);
+
 // The parts, in the order they run.
+// One block of the soak's measuring cycles, each side's figures in ms from
+// the editor's exit: to the module's click, to the wait-and-post floor's
+// message and to the walking floor's click, each in cycles of its own; and
+// to each floor's wake, the walking floor's on its job's notice, the
+// wait-and-post floor's on the process.
+struct SoakBlock {
+    std::vector<double> module, posted, walked, wokeByJob, wokeByProcess;
+};
 struct SoakResult {
-    // ms from the editor's exit to the module's click, to the wait-and-post
-    // floor's message and to the walking floor's click, each in its cycles
-    std::vector<double> module, posted, walked;
-    // ms from the editor's exit to each floor's wake: the walking floor's
-    // on its job's notice, the wait-and-post floor's on the process
-    std::vector<double> wokeByJob, wokeByProcess;
-    int cycles = 0, failures = 0;
+    std::vector<SoakBlock> blocks;
     int unjobbed = 0;  // walking cycles whose floor could not nest a job of its own
+    int failures = 0;  // failed cycles, and processes that did not finish
 };
 // Measures the text exchange in blocks, each by this program started again
 // as "qh_bench PLUGIN.dll EDITOR_DIR --text-block OUT"; MeasureTextBlock is
@@ -73,4 +80,8 @@ struct SoakResult {
 void MeasureTextExchange(const std::string& plugin);
 int MeasureTextBlock(const std::string& outPath);
 void MeasureRates();
-SoakResult Soak(int cycles, int stops);
+// Runs the soak in blocks, each by this program started again as
+// "qh_bench PLUGIN.dll EDITOR_DIR --soak-block CYCLES STOPS WALK_MS OUT";
+// MeasureSoakBlock is that run, writing its figures to OUT.
+SoakResult Soak(const std::string& plugin, int cycles, int stops);
+int MeasureSoakBlock(int cycles, int stops, double walkMs, const std::string& outPath);

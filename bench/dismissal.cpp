@@ -14,6 +14,9 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -477,14 +480,81 @@ out:
     CloseHandle(go);
 }
 
-SoakResult Soak(int cycles, int stops)
+// What one block measured, as lines of "WHAT VALUE..." in its file.
+static void WriteValues(FILE* out, const char* what, const std::vector<double>& values)
 {
-    SoakResult result;
-    MakeDialogs();
+    for (double v : values)
+        fprintf(out, "%s %.6f\n", what, v);
+}
 
-    // The walk over forty captions, timed without a stop, sets the sweep.
-    // The editor saves: one that ends at once having written nothing has
-    // handed the file on, and nothing is clicked.
+int MeasureSoakBlock(int cycles, int stops, double walkMs, const std::string& outPath)
+{
+    FILE* out = fopen(outPath.c_str(), "w");
+    if (out == NULL) {
+        fprintf(stderr, "qh_bench: cannot write %s\n", outPath.c_str());
+        return 1;
+    }
+    MakeDialogs();
+    SoakBlock block;
+    // The cycles that carry a stop are spread evenly among the others.
+    int total = cycles + stops;
+    Holdings start{}, end{};
+    int measuring = 0, failures = 0, made = 0, landed[4] = {0, 0, 0, 0}, stopFailures = 0, lost = 0, unjobbed = 0;
+    for (int i = 0; i < total; i++) {
+        Cycle c;
+        c.n = i;
+        c.stop = (long long)(i + 1) * stops / total > (long long)i * stops / total;
+        c.delayMs = walkMs * 1.5 * ((i * 37) % 100) / 100.0;
+        c.answerer = (Answerer)(measuring % 3);
+        OneCycle(&c);
+        if (c.stop) {
+            made++;
+            landed[c.outcome]++;
+            stopFailures += c.failed ? 1 : 0;
+        } else {
+            measuring++;
+            unjobbed += c.unjobbed ? 1 : 0;
+            if (c.latency >= 0 && c.answerer == kModule) {
+                block.module.push_back(c.latency);
+            } else if (c.latency >= 0 && c.answerer == kPostingFloor) {
+                block.posted.push_back(c.latency);
+                block.wokeByProcess.push_back(c.wake);
+            } else if (c.latency >= 0) {
+                block.walked.push_back(c.latency);
+                if (!c.unjobbed)
+                    block.wokeByJob.push_back(c.wake);
+            }
+        }
+        failures += c.failed ? 1 : 0;
+        lost += c.lost ? 1 : 0;
+        // Wine keeps some handles for good after the first launches. Each
+        // count is taken with the watcher slot emptied by an exit.
+        if (i == std::min(20, total - 1)) {
+            g_host.exit();
+            start = Take();
+        }
+    }
+    g_host.exit();
+    end = Take();
+    WriteValues(out, "module", block.module);
+    WriteValues(out, "posted", block.posted);
+    WriteValues(out, "walked", block.walked);
+    WriteValues(out, "job", block.wokeByJob);
+    WriteValues(out, "process", block.wokeByProcess);
+    fprintf(out, "counts %d %d %d %d %d %d %d %d %d %d\n", measuring, failures, made, stopFailures, lost, unjobbed,
+            landed[kBeforeWalk], landed[kDuringWalk], landed[kAfterClick], 0);
+    fprintf(out, "held %d %d %d %lld %d %d %d %lld\n", start.handles, start.threads, start.gdi, start.heap,
+            end.handles, end.threads, end.gdi, end.heap);
+    fprintf(out, "done\n");
+    return fclose(out) == 0 ? 0 : 1;
+}
+
+// The walk over forty captions, timed without a stop, sets the sweep. The
+// editor saves: one that ends at once having written nothing has handed
+// the file on, and nothing is clicked.
+static double MeasureWalk()
+{
+    MakeDialogs();
     std::vector<double> walks;
     SetEnvironmentVariableA("QH_EDITOR_ACTION", "replace");
     SetEnvironmentVariableA("QH_EDITOR_TEXT", "<p>walked</p>");
@@ -500,79 +570,103 @@ SoakResult Soak(int cycles, int stops)
         Call("getEdit");
         Call("endEdit");
     }
+    static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT"};
+    for (const char* name : script)
+        SetEnvironmentVariableA(name, NULL);
+    // The blocks' own dialogs are the ones to find from now on.
+    SetWindowTextA(g_long.window, "idle");
+    SetWindowTextA(g_twin.window, "idle");
     if (walks.size() < 5) {
         fprintf(stderr, "soak: the walk of 40 captions was clicked in %zu of 5 edits\n", walks.size());
         exit(1);
     }
-    double walkMs = Median(walks);
+    return Median(walks);
+}
 
-    // The cycles that carry a stop are spread evenly among the others.
-    int total = cycles + stops;
-    Holdings start{}, end{};
-    int made = 0, landed[4] = {0, 0, 0, 0}, stopFailures = 0, lost = 0;
+// The soak's blocks, each a process of its own, so that the spread between
+// blocks covers what moves from one process to the next (on which core the
+// host's thread settles beside the wineserver's, where the heap lies), not
+// only the drift within one.
+static const int kSoakBlocks = 20;
+
+SoakResult Soak(const std::string& plugin, int cycles, int stops)
+{
+    SoakResult result;
+    double walkMs = MeasureWalk();
+    int measuring = 0, failures = 0, made = 0, stopFailures = 0, lost = 0, landed[3] = {0, 0, 0}, failedBlocks = 0;
+    // The block whose holdings grew the most, each holding apart.
+    long long grown[4] = {-1, -1, -1, -1};
+    long long shown[4][2] = {};
     double began = NowMs();
-    for (int i = 0; i < total; i++) {
-        Cycle c;
-        c.n = i;
-        c.stop = (long long)(i + 1) * stops / total > (long long)i * stops / total;
-        c.delayMs = walkMs * 1.5 * ((i * 37) % 100) / 100.0;
-        c.answerer = (Answerer)(result.cycles % 3);
-        OneCycle(&c);
-        if (c.stop) {
-            made++;
-            landed[c.outcome]++;
-            stopFailures += c.failed ? 1 : 0;
-        } else {
-            result.cycles++;
-            result.unjobbed += c.unjobbed ? 1 : 0;
-            if (c.latency >= 0 && c.answerer == kModule) {
-                result.module.push_back(c.latency);
-            } else if (c.latency >= 0 && c.answerer == kPostingFloor) {
-                result.posted.push_back(c.latency);
-                result.wokeByProcess.push_back(c.wake);
-            } else if (c.latency >= 0) {
-                result.walked.push_back(c.latency);
-                if (!c.unjobbed)
-                    result.wokeByJob.push_back(c.wake);
+    for (int k = 0; k < kSoakBlocks; k++) {
+        int blockCycles = cycles * (k + 1) / kSoakBlocks - cycles * k / kSoakBlocks;
+        int blockStops = stops * (k + 1) / kSoakBlocks - stops * k / kSoakBlocks;
+        std::string outPath = g_temp + Format("soak-block-%d.txt", k);
+        DeleteFileA(outPath.c_str());
+        bool ran = RunSelf(plugin, Format("--soak-block %d %d %.3f \"%s\"", blockCycles, blockStops, walkMs,
+                                          outPath.c_str()));
+        SoakBlock block;
+        bool done = false;
+        FILE* in = fopen(outPath.c_str(), "r");
+        char line[256], what[32];
+        double value;
+        while (in != NULL && fgets(line, sizeof(line), in) != NULL) {
+            int n[10];
+            long long h[8];
+            if (sscanf(line, "counts %d %d %d %d %d %d %d %d %d %d", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5],
+                       &n[6], &n[7], &n[8], &n[9]) == 10) {
+                measuring += n[0], failures += n[1], made += n[2], stopFailures += n[3], lost += n[4];
+                result.unjobbed += n[5], landed[0] += n[6], landed[1] += n[7], landed[2] += n[8];
+            } else if (sscanf(line, "held %lld %lld %lld %lld %lld %lld %lld %lld", &h[0], &h[1], &h[2], &h[3],
+                              &h[4], &h[5], &h[6], &h[7]) == 8) {
+                for (int m = 0; m < 4; m++) {
+                    if (h[m + 4] - h[m] > grown[m]) {
+                        grown[m] = h[m + 4] - h[m];
+                        shown[m][0] = h[m];
+                        shown[m][1] = h[m + 4];
+                    }
+                }
+            } else if (strncmp(line, "done", 4) == 0) {
+                done = true;
+            } else if (sscanf(line, "%31s %lf", what, &value) == 2) {
+                std::vector<double>* to = strcmp(what, "module") == 0    ? &block.module
+                                          : strcmp(what, "posted") == 0  ? &block.posted
+                                          : strcmp(what, "walked") == 0  ? &block.walked
+                                          : strcmp(what, "job") == 0     ? &block.wokeByJob
+                                          : strcmp(what, "process") == 0 ? &block.wokeByProcess
+                                                                         : NULL;
+                if (to != NULL)
+                    to->push_back(value);
             }
         }
-        result.failures += c.failed ? 1 : 0;
-        lost += c.lost ? 1 : 0;
-        // Wine keeps some handles for good after the first launches. Each
-        // count is taken with the watcher slot emptied by an exit.
-        if (i == 20) {
-            g_host.exit();
-            start = Take();
+        if (in != NULL)
+            fclose(in);
+        DeleteFileA(outPath.c_str());
+        if (!ran || !done) {
+            failedBlocks++;
+            continue;
         }
-        if ((i + 1) % 500 == 0 && i > 20) {
-            g_host.exit();
-            Holdings now = Take();
-            fprintf(stderr,
-                    "soak: %d of %d cycles in %.0f s, %d failures; open handles %d, threads %d, GDI objects %d, "
-                    "the module's heap bytes %lld (at the start %d, %d, %d, %lld)\n",
-                    i + 1, total, (NowMs() - began) / 1000, result.failures, now.handles, now.threads, now.gdi,
-                    now.heap, start.handles, start.threads, start.gdi, start.heap);
-        }
+        result.blocks.push_back(block);
+        fprintf(stderr, "soak: %d of %d blocks in %.0f s, %d failures so far\n", k + 1, kSoakBlocks,
+                (NowMs() - began) / 1000, failures);
     }
-    g_host.exit();
-    end = Take();
     double took = (NowMs() - began) / 1000.0;
-    static const char* script[] = {"QH_EDITOR_LOG", "QH_EDITOR_ACTION", "QH_EDITOR_TEXT", "QH_EDITOR_READY",
-                                   "QH_EDITOR_GO"};
-    for (const char* name : script)
-        SetEnvironmentVariableA(name, NULL);
+    result.failures = failures + failedBlocks;
 
-    Row(Format("soak: whole edit cycles, %d of them with a stop", made), Format("%d", result.cycles + made),
-        lost == 0 ? Format("%d failed", result.failures)
-                  : Format("%d failed, %d of them an editor that never ended", result.failures, lost),
-        Format("%.0f s", took));
-    Row("soak: open handles, start / end", Format("%d / %d", start.handles, end.handles), "", "");
-    Row("soak: the module's heap bytes, start / end", Format("%lld / %lld", start.heap, end.heap), "", "");
-    Row("soak: GDI objects, start / end", Format("%d / %d", start.gdi, end.gdi), "", "");
-    Row("soak: threads, start / end", Format("%d / %d", start.threads, end.threads), "", "");
+    std::string failed = Format("%d failed", failures);
+    if (lost > 0)
+        failed += Format(", %d of them an editor that never ended", lost);
+    if (failedBlocks > 0)
+        failed += Format("; %d of %d processes did not finish", failedBlocks, kSoakBlocks);
+    Row(Format("soak: whole edit cycles in %d processes, %d of them with a stop", kSoakBlocks, made),
+        Format("%d", measuring + made), failed, Format("%.0f s", took));
+    const char* held[] = {"open handles", "threads", "GDI objects", "the module's heap bytes"};
+    for (int m = 0; m < 4; m++)
+        Row(Format("soak: %s, start / end, in the process where they grew the most", held[m]),
+            Format("%lld / %lld", shown[m][0], shown[m][1]), "", "");
     Row(Format("race: stops swept over 1.5 x the %.2f ms walk of 40 captions", walkMs), Format("%d stops", made),
         Format("%d failed", stopFailures), "");
-    Row("race: where the stops landed", Format("%d during a walk", landed[kDuringWalk]),
-        Format("%d after the click", landed[kAfterClick]), Format("%d before the walk", landed[kBeforeWalk]));
+    Row("race: where the stops landed", Format("%d during a walk", landed[kDuringWalk - 1]),
+        Format("%d after the click", landed[kAfterClick - 1]), Format("%d before the walk", landed[kBeforeWalk - 1]));
     return result;
 }
