@@ -8,8 +8,8 @@
 // job's notices, the hand-off's write-time read, the dialog found by its
 // title and walked to its OK). Alone, because two walks at once queue for
 // the one host thread that answers every caption read, and whichever woke
-// first would win. What the process holds is compared at the soak's start
-// and its end.
+// first would win. Each block of cycles is a process of its own; what it
+// holds is compared at its start and its end.
 #include "bench.h"
 
 #include <stdio.h>
@@ -115,6 +115,7 @@ struct FloorJob {
     std::string path;       // the file
     FILETIME woke{};        // when the wait ended
     HANDLE waiting = NULL;  // set as the floor begins to wait
+    bool onJob = false;     // waits for the job's notices, not the process
 };
 
 static std::string TempFile()
@@ -161,7 +162,7 @@ static DWORD WINAPI FloorThread(LPVOID p)
 {
     FloorJob* job = (FloorJob*)p;
     SetEvent(job->waiting);
-    if (job->port != NULL)
+    if (job->onJob)
         WaitForJob(job);
     else
         WaitForSingleObject(job->process, INFINITE);
@@ -332,12 +333,28 @@ struct Cycle {
     bool unjobbed = false;  // the walking floor waited for the process: no nested job
 };
 
-// The module's watcher answers the exit alone.
-static void DismissByModule(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE go)
+// The host's own job around the editor, nested in the module's, in every
+// measuring cycle and not only the walking floor's, so that each editor's
+// end is the same work for the system whoever answers it.
+static void CloseOwnJob(FloorJob* job)
 {
+    if (job->port != NULL)
+        CloseHandle(job->port);
+    if (job->job != NULL)
+        CloseHandle(job->job);
+    job->job = job->port = NULL;
+}
+
+// The module's watcher answers the exit alone.
+static void DismissByModule(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go)
+{
+    FloorJob nest;
+    nest.process = process;
+    PutInOwnJob(&nest);
     SetEvent(go);
     if (!WaitFor(&dialog->commanded))
         c->failed = true;
+    CloseOwnJob(&nest);
     unsigned long long exited = EditorExitStamp(log);
     if (!c->failed && exited != 0 && dialog->command == IDOK)
         c->latency = Since(dialog->commandTime, exited);
@@ -359,7 +376,8 @@ static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log,
     job.started = started;
     job.saved = saved;
     job.path = TempFile();
-    if (walking && !PutInOwnJob(&job))
+    job.onJob = PutInOwnJob(&job) && walking;
+    if (walking && !job.onJob)
         c->unjobbed = true;
     // The floor is at its wait before the editor may end, as the watcher is.
     job.waiting = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -384,10 +402,7 @@ static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log,
         CloseHandle(floor);
     if (job.waiting != NULL)
         CloseHandle(job.waiting);
-    if (job.port != NULL)
-        CloseHandle(job.port);
-    if (job.job != NULL)
-        CloseHandle(job.job);
+    CloseOwnJob(&job);
     if (dialog->commanded)
         c->failed = true;  // a stopped watcher clicked
     unsigned long long exited = EditorExitStamp(log);
@@ -460,7 +475,7 @@ static void OneCycle(Cycle* c)
     if (c->stop)
         StopAfterExit(c, dialog, process, go);
     else if (c->answerer == kModule)
-        DismissByModule(c, dialog, log, go);
+        DismissByModule(c, dialog, log, process, go);
     else
         DismissByFloor(c, dialog, log, process, go, started, saved);
     if (!Call("updated").number)
