@@ -360,13 +360,12 @@ static void DismissByModule(Cycle* c, HostDialog* dialog, const std::string& log
         c->latency = Since(dialog->commandTime, exited);
 }
 
-// A floor answers the exit alone: the module's watcher is stopped first,
-// and clicks nothing. The wait-and-post floor posts to the dialog, the
+// A floor answers the exit alone: the module's watcher was stopped as the
+// cycle began, and clicks nothing. The wait-and-post floor posts to the dialog, the
 // walking floor clicks the twin.
 static void DismissByFloor(Cycle* c, HostDialog* dialog, const std::string& log, HANDLE process, HANDLE go,
                            DWORD started, FILETIME saved)
 {
-    g_host.exit();
     Reset(&g_twin);
     bool walking = c->answerer == kWalkingFloor;
     FloorJob job;
@@ -465,6 +464,10 @@ static void OneCycle(Cycle* c)
         started = GetTickCount();
         saved = WriteTime(TempFile());
     }
+    // In a floor's cycle the module's watcher is stopped at once, well
+    // before the editor may end: its thread's own end is not in the race.
+    if (!c->stop && c->answerer != kModule)
+        g_host.exit();
     if (!began || !WaitPumping(ready) ||
         (process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, EditorPid(log))) ==
             NULL) {
