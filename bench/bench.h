@@ -14,6 +14,11 @@ extern PluginHost g_host;
 extern std::string g_temp;       // the benchmark's work directory, with a trailing backslash
 extern std::string g_editorDir;  // holds the stand-in editor as Scrivlet.exe
 extern const char kTitle[];
+extern const char kSettingsKey[];  // the module's settings, under HKEY_CURRENT_USER
+
+// A file's last-write time from its directory entry, as the module reads
+// it; 0 when there is no such file.
+FILETIME WriteTime(const char* path);
 
 unsigned long long Stamp(const FILETIME& t);
 

@@ -123,18 +123,6 @@ static std::string TempFile()
     return g_temp + "QuillhavenTemp.html";
 }
 
-static FILETIME WriteTime(const std::string& path)
-{
-    FILETIME time = {0, 0};
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(path.c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        time = entry.ftLastWriteTime;
-        FindClose(search);
-    }
-    return time;
-}
-
 // As the watcher waits: until the job has no process left.
 static void WaitForJob(FloorJob* job)
 {
@@ -219,7 +207,7 @@ static HWND NextInPreOrder(HWND dialog, HWND window)
 static void Walk(FloorJob* job)
 {
     if (GetTickCount() - job->started < 5000) {
-        FILETIME now = WriteTime(job->path);
+        FILETIME now = WriteTime(job->path.c_str());
         if (CompareFileTime(&now, &job->saved) == 0)
             return;
     }
@@ -462,7 +450,7 @@ static void OneCycle(Cycle* c)
     bool began = Call("startEdit", args).number != 0;
     if (began) {
         started = GetTickCount();
-        saved = WriteTime(TempFile());
+        saved = WriteTime(TempFile().c_str());
     }
     // In a floor's cycle the module's watcher is stopped at once, well
     // before the editor may end: its thread's own end is not in the race.

@@ -23,6 +23,19 @@ PluginHost g_host;
 std::string g_temp;
 std::string g_editorDir;
 const char kTitle[] = "Quillhaven: Under the Scrivlet edit";
+const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
+
+FILETIME WriteTime(const char* path)
+{
+    FILETIME time = {0, 0};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        time = entry.ftLastWriteTime;
+        FindClose(search);
+    }
+    return time;
+}
 
 unsigned long long Stamp(const FILETIME& t)
 {
@@ -239,17 +252,10 @@ static Rates RatesOf(A module, B floor)
 // time read from its directory entry.
 static std::string g_floorPath;
 static FILETIME g_floorSaved;
-static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
 
 static int __cdecl UpdatedFloor(void*, JSAArg*, JSAResult result)
 {
-    FILETIME now = {0, 0};
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(g_floorPath.c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        now = entry.ftLastWriteTime;
-        FindClose(search);
-    }
+    FILETIME now = WriteTime(g_floorPath.c_str());
     return g_host.table.ReturnBool(&g_host.table, CompareFileTime(&now, &g_floorSaved) != 0, result);
 }
 
@@ -307,12 +313,7 @@ void MeasureRates()
     Call("startEdit", {StringArg(dir), StringArg("<p>rates</p>")});
     WaitEditorsGone();
     g_floorPath = g_temp + "QuillhavenTemp.html";
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(g_floorPath.c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        g_floorSaved = entry.ftLastWriteTime;
-        FindClose(search);
-    }
+    g_floorSaved = WriteTime(g_floorPath.c_str());
     std::vector<HostArg> none(1), getArgs(1), setArgs(2);
     getArgs[0].text = "benchvalue";
     setArgs[0].text = "benchvalue";

@@ -85,11 +85,9 @@ static double Timed(F f)
     return NowMs() - t0;
 }
 
-// The settings key's path, and one string value of it read as the module
-// reads its editor settings: the key opened to read, the value's size
+// One string value of the module's settings read as the module reads its
+// editor settings: the key opened to read, the value's size
 // asked (none of them is set here), the key closed.
-static const char kSettingsKey[] = "Software\\Penhollow\\Scrivlet\\Quillhaven";
-
 static void ReadSettingString(const WCHAR* name)
 {
     HKEY key;
@@ -132,18 +130,6 @@ static char g_inlineMarkName[64] = "";
 static char g_inlineOwnPath[MAX_PATH] = "";
 static FILETIME g_inlineOwnTime = {0, 0};
 
-static FILETIME WriteTimeOf(const char* path)
-{
-    FILETIME time = {0, 0};
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(path, &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        time = entry.ftLastWriteTime;
-        FindClose(search);
-    }
-    return time;
-}
-
 // As the watcher: the job's notices until no process is left, the count
 // asked on each exit; then whether the editor, gone within 5 s, wrote the
 // file; then its handles closed. Without a dialog to click, no click.
@@ -168,7 +154,7 @@ static DWORD WINAPI InlineWatcher(LPVOID parameter)
             break;
     }
     if (GetTickCount() - w->started < 5000) {
-        FILETIME now = WriteTimeOf(w->path);
+        FILETIME now = WriteTime(w->path);
         (void)CompareFileTime(&now, &w->saved);
     }
     CloseHandle(w->process);
@@ -229,7 +215,7 @@ static void StartEditInline(const std::string& dir, const std::string& text)
         StringCchCopyA(g_inlineMarkName, ARRAYSIZE(g_inlineMarkName), name);
     }
 
-    FILETIME left = WriteTimeOf(path);
+    FILETIME left = WriteTime(path);
     if (lstrcmpiA(g_inlineOwnPath, path) == 0)
         (void)CompareFileTime(&left, &g_inlineOwnTime);
     // The host's text looked at for a byte outside ASCII.
@@ -245,7 +231,7 @@ static void StartEditInline(const std::string& dir, const std::string& text)
         WriteFile(file, text.data(), (DWORD)length, &written, NULL);
         CloseHandle(file);
     }
-    FILETIME saved = WriteTimeOf(path);
+    FILETIME saved = WriteTime(path);
     StringCchCopyA(g_inlineOwnPath, ARRAYSIZE(g_inlineOwnPath), path);
     g_inlineOwnTime = saved;
 
