@@ -294,6 +294,14 @@ static void StartEditInline(const std::string& dir, const std::string& text)
 
     ReleaseInlineWatch();
     InlineWatch* w = (InlineWatch*)HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(InlineWatch));
+    if (w == NULL) {
+        // No watcher: the editor is waited for here, and let go.
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hProcess);
+        CloseHandle(port);
+        CloseHandle(job);
+        return;
+    }
     w->process = pi.hProcess;
     w->job = job;
     w->port = port;
@@ -302,6 +310,15 @@ static void StartEditInline(const std::string& dir, const std::string& text)
     StringCchCopyA(w->path, ARRAYSIZE(w->path), path);
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)&InlineWatcher, &w->module);
     w->thread = CreateThread(NULL, 8192, InlineWatcher, w, 0, NULL);
+    if (w->thread == NULL) {
+        WaitForSingleObject(w->process, INFINITE);
+        CloseHandle(w->process);
+        CloseHandle(w->job);
+        CloseHandle(w->port);
+        FreeLibrary(w->module);
+        HeapFree(heap, 0, w);
+        return;
+    }
     g_inlineWatch = w;
 }
 
