@@ -3,6 +3,8 @@
 //   qh_bench PLUGIN.dll EDITOR_DIR [CYCLES [STOPS]]
 //   qh_bench PLUGIN.dll EDITOR_DIR --text-block OUT   (one block of the text
 //   exchange, started by the run itself)
+//   qh_bench PLUGIN.dll EDITOR_DIR --soak-block CYCLES STOPS WALK_MS OUT
+//   (one block of the soak, started by the run itself)
 // EDITOR_DIR holds the stand-in editor as Scrivlet.exe and is registered as
 // the editor's installation; the benchmark works in the user's temp directory.
 #include "bench.h"
