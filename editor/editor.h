@@ -25,7 +25,7 @@ void FreeBlock(void* data);
 // when there are none, else a string from the process heap that the caller
 // frees with FreeBlock. FALSE when the value is there but can't be read.
 BOOL ReadEditorArguments(WCHAR** arguments);
-// "EditorEncoding" the same way: how the editor wants the source text.
+// "EditorEncoding" the same way, the form the editor reads text in.
 BOOL ReadEditorEncodingText(WCHAR** encoding);
 
 // One start of the editor: its first process and, when it could be put in a
@@ -58,46 +58,3 @@ BOOL OpenInEditor(const WCHAR* program, const char* path, const char* dir = NULL
 extern char g_editedPath[MAX_PATH];
 extern FILETIME g_savedWriteTime;
 FILETIME GetWriteTime(const char* path);
-
-// The directory of the latest source-text edit, and the file's name there.
-extern char g_workDir[MAX_PATH];
-extern const char kTempName[];
-
-// The mark on the temporary file of this module's live source edit, seen by
-// every process. TakeEditMark moves this module's mark to the file in
-// workDir (a full path), or answers FALSE, changing nothing, when another
-// process holds that file's mark.
-BOOL TakeEditMark(const char* workDir);
-void ReleaseEditMark(void);
-
-// Text conversion between the host's ANSI code page and the temporary file.
-// ReadEditorEncoding: *utf8 when "EditorEncoding" is UTF-8; FALSE, after a
-// box naming the value and the two it takes, when it is anything but UTF-8,
-// ANSI or nothing, or can't be read.
-BOOL ReadEditorEncoding(BOOL* utf8);
-// Valid UTF-8 holding at least one multi-byte sequence.
-BOOL IsUtf8WithMultibyte(const char* text, DWORD length);
-// The host's text as the file for an editor that reads UTF-8: the UTF-8
-// mark and the text, in a block (FreeBlock), or NULL when memory is short.
-BYTE* FileBytesInUtf8(const char* text, DWORD length, DWORD* size);
-// What the latest "startEdit" knew of the text: the host's own was valid
-// UTF-8 with a multi-byte sequence; the module wrote the file in UTF-8.
-struct TextOrigin {
-    BOOL hostTextUtf8;
-    BOOL wroteUtf8;
-};
-// The host's text for the size bytes an editor saved. bytes is a block
-// (AllocBlock) with at least 4 bytes of room after them, and is taken over:
-// the answer is bytes itself, NUL-terminated, when they are the host's text
-// as stored, or a new block, bytes freed; NULL, bytes freed, when memory or
-// a conversion failed.
-char* HostTextFromFile(char* bytes, DWORD size, const TextOrigin* origin);
-
-// An edit no host read back. KeepLeftover, before "startEdit" writes the
-// text (bytes) to tempPath in workDir: a file there that differs, is not
-// empty, and is not still a text the host has (NoteOwnText: one "startEdit"
-// wrote or "getEdit" delivered, at its last-write time then) is renamed to a
-// free name beside it and a box names it; FALSE, after a box saying why, when
-// it could not be.
-BOOL KeepLeftover(const char* workDir, const char* tempPath, const BYTE* bytes, DWORD size);
-void NoteOwnText(const char* path, FILETIME written);

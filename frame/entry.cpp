@@ -3,6 +3,7 @@
 #include "frame.h"
 
 #include "../editor/editor.h"
+#include "../source/source.h"
 
 JSAHost* g_host = NULL;
 HINSTANCE g_instance = NULL;

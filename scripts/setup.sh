@@ -19,7 +19,7 @@ fail() { echo "error: $*" >&2; exit 1; }
 
 if [ "$mode" != --prefix ]; then
     packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-              wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip)
+              wine wine32:i386 wine32-preloader:i386 wine64 xvfb xauth zip locales python3)
     missing=()
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -28,6 +28,13 @@ if [ "$mode" != --prefix ]; then
         echo "setup: installing ${missing[*]}"
         dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
         apt_install "${missing[@]}"
+    fi
+
+    # The code page 932 prefix runs Wine in a Japanese locale, which a
+    # fresh system has not generated.
+    if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+        echo "setup: generating the locale ja_JP.UTF-8"
+        as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || fail "could not generate the locale ja_JP.UTF-8"
     fi
 
     # Some machines run 64-bit code only (a 32-bit ELF fails with ENOEXEC);
@@ -79,6 +86,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 make_prefix() {
     export WINEPREFIX=$1 WINEARCH=$2
+    if [ -n "${3:-}" ]; then export LANG=$3 LC_ALL=$3; else unset LC_ALL; LANG=$QH_SETUP_LANG; fi
     local marker="$WINEPREFIX/.quillhaven-prefix-complete"
     [ -f "$marker" ] && return 0
     echo "setup: making the $WINEARCH Wine prefix $WINEPREFIX"
@@ -102,5 +110,8 @@ make_prefix() {
     touch "$marker"
     echo "setup: prefix made in $(( $(date +%s) - start )) s"
 }
+QH_SETUP_LANG=${LANG:-}
 make_prefix "$BUILD/wineprefix64" win64
 make_prefix "$BUILD/wineprefix" win32
+# As a Japanese Windows: the ANSI code page 932 (Shift-JIS).
+make_prefix "$BUILD/wineprefix932" win32 ja_JP.UTF-8

@@ -24,12 +24,14 @@ qh_start_xvfb() {
     return 1
 }
 
-# The build's Wine prefixes, as "PREFIX ARCH" lines: the 32-bit prefix, and
-# the 64-bit one (a 32-bit program there runs as on 64-bit Windows) where
-# scripts/setup.sh has made it.
+# The build's Wine prefixes, as "PREFIX ARCH LOCALE" lines (- for the
+# session's own locale): the 32-bit prefix, and where scripts/setup.sh has
+# made them the 64-bit one (a 32-bit program there runs as on 64-bit
+# Windows) and the one in code page 932 (as on a Japanese Windows).
 qh_prefixes() {
-    [ -f "$BUILD/wineprefix64/.quillhaven-prefix-complete" ] && echo "$BUILD/wineprefix64 win64"
-    echo "$BUILD/wineprefix win32"
+    [ -f "$BUILD/wineprefix64/.quillhaven-prefix-complete" ] && echo "$BUILD/wineprefix64 win64 -"
+    [ -f "$BUILD/wineprefix932/.quillhaven-prefix-complete" ] && echo "$BUILD/wineprefix932 win32 ja_JP.UTF-8"
+    echo "$BUILD/wineprefix win32 -"
 }
 
 # One wineserver per prefix for the run, on this display; the 32-bit prefix
@@ -39,13 +41,15 @@ qh_prefixes() {
 # Wine 8 under qemu-user lost a closed message box's window in X and died).
 qh_prepare_wine() {
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-    local prefix arch
-    while read -r prefix arch; do
+    local prefix arch locale
+    while read -r prefix arch locale; do
         export WINEPREFIX=$prefix WINEARCH=$arch
+        local lang=()
+        [ "$locale" = - ] || lang=(env LANG="$locale" LC_ALL="$locale")
         # A server left from a run on another display would hand its display on.
         wineserver -k 2>/dev/null || true
-        wineserver -p 2>/dev/null || true
-        if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1; then
+        "${lang[@]}" wineserver -p 2>/dev/null || true
+        if ! "${lang[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1; then
             echo "error: Wine cannot run in $WINEPREFIX; run scripts/setup.sh (it remakes a broken prefix)" >&2
             return 1
         fi
@@ -53,7 +57,7 @@ qh_prepare_wine() {
         # window's withdrawal, with no window manager to acknowledge it,
         # costs Wine a 2 s wait: natively its windows are unmanaged. Under
         # emulation they stay managed (see MANAGED above).
-        wine reg add 'HKCU\Software\Wine\AppDefaults\fault_sweep_tests.exe\X11 Driver' /v Managed \
+        "${lang[@]}" wine reg add 'HKCU\Software\Wine\AppDefaults\fault_sweep_tests.exe\X11 Driver' /v Managed \
             /d "$(qh_emulated && echo Y || echo N)" /f >/dev/null 2>&1 || true
     done < <(qh_prefixes)
 }
@@ -76,8 +80,8 @@ qh_start_session() {
 }
 
 qh_stop_session() {
-    local prefix arch
-    while read -r prefix arch; do
+    local prefix arch locale
+    while read -r prefix arch locale; do
         WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     done < <(qh_prefixes)
     if [ -n "${QH_XVFB_PID:-}" ]; then kill "$QH_XVFB_PID" 2>/dev/null || true; fi

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/host/faults.h"
+
 static const char kTempName[] = "QuillhavenTemp.html";
 
 class SourceEditTest : public EditorTest {
@@ -228,7 +230,7 @@ TEST_F(SourceEditTest, RelativeDirectoryIsMadeAbsoluteOnce)
     EXPECT_EQ(GetEdit().text, "relative") << "found from another current directory";
 }
 
-TEST_F(SourceEditTest, FileTooLargeForTheReadBufferDeliversNothing)
+TEST_F(SourceEditTest, FileTooLargeForTheReadBufferDeliversNothingAndIsKept)
 {
     ASSERT_EQ(StartEdit(workDir, "x").number, 1);
     for (LONGLONG size : {(LONGLONG)0xFFFFFFE0, (LONGLONG)0x100000010}) {
@@ -242,7 +244,11 @@ TEST_F(SourceEditTest, FileTooLargeForTheReadBufferDeliversNothing)
         Delivery d = GetEdit();
         EXPECT_EQ(d.kind, kDeliveredNothing) << size;
     }
+    // Not read, so not deleted: kept beside it, with a box naming it.
+    BoxCatcher catcher;
     EndEdit();
+    EXPECT_EQ(KeptFiles().size(), 1u);
+    EXPECT_EQ(catcher.Seen().size(), 1u);
 }
 
 // A new "startEdit" stops the previous edit's watcher; "endEdit" removes the
@@ -378,4 +384,55 @@ TEST_F(SourceEditTest, ALeftoverThatCannotBeKeptStopsTheEdit)
     EXPECT_TRUE(KeptFiles().empty());
     ASSERT_EQ(catcher.Seen().size(), 1u);
     EXPECT_NE(catcher.Seen()[0].text.find("open in another program"), std::string::npos) << catcher.Seen()[0].text;
+}
+
+// The texts the host has are known folder by folder: edits in two folders
+// in turn, and the first folder's own text is replaced on return without a
+// word.
+TEST_F(SourceEditTest, EachFoldersOwnTextIsKnownAfterAnEditElsewhere)
+{
+    BoxCatcher catcher;
+    const std::string other = NewTempDir("other");
+    ASSERT_EQ(StartEdit(workDir, "<p>one</p>", "replace", "<p>one, saved</p>").number, 1);
+    EXPECT_EQ(GetEdit().text, "<p>one, saved</p>");
+    ASSERT_EQ(StartEdit(other, "<p>two</p>", "replace", "<p>two, saved</p>").number, 1);
+    EXPECT_EQ(GetEdit().text, "<p>two, saved</p>");
+    ASSERT_EQ(StartEdit(workDir, "<p>one again</p>").number, 1);
+    EXPECT_EQ(ReadFileBytes(TempFile()), "<p>one again</p>");
+    EXPECT_TRUE(KeptFiles().empty());
+    EXPECT_TRUE(catcher.Seen().empty()) << catcher.Seen()[0].text;
+    EndEdit();
+    RemoveTree(other);
+}
+
+// A leftover that another program removes between the look and the rename
+// (the user, a sync tool) leaves nothing to keep: the edit goes on.
+class VanishingLeftoverTest : public SourceEditTest {
+protected:
+    void SetUp() override
+    {
+        g_onPluginLoaded = InjectFaults;
+        SourceEditTest::SetUp();
+        PlanFaults(kFaultNone, 0);
+    }
+    void TearDown() override
+    {
+        BeforeCall(NULL, NULL, NULL);
+        SourceEditTest::TearDown();
+        g_onPluginLoaded = NULL;
+    }
+    static void Remove(void* path) { DeleteFileA(((std::string*)path)->c_str()); }
+};
+
+TEST_F(VanishingLeftoverTest, ALeftoverGoneBeforeItsRenameLetsTheEditGoOn)
+{
+    std::string temp = TempFile();
+    WriteFileBytes(temp, "<p>saved by a host that died</p>");
+    BeforeCall("MoveFileA", Remove, &temp);
+    BoxCatcher catcher;
+    ASSERT_EQ(StartEdit(workDir, "<p>new</p>").number, 1);
+    EXPECT_TRUE(LogExists()) << "the editor was not started";
+    EXPECT_EQ(ReadFileBytes(temp), "<p>new</p>");
+    EXPECT_TRUE(KeptFiles().empty());
+    EXPECT_TRUE(catcher.Seen().empty()) << catcher.Seen()[0].text;
 }

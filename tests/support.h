@@ -80,6 +80,15 @@ struct NamedEvent {
 // Registers a window class of this program's (again is harmless).
 void RegisterTestClass(const char* name, WNDPROC proc);
 
+// The texts of a test are written for one ANSI code page: elsewhere it
+// skips and says so. The suite runs in 1252 and in 932.
+#define SKIP_UNLESS_CODE_PAGE(cp)                                                                    \
+    do {                                                                                             \
+        if (GetACP() != (cp))                                                                        \
+            GTEST_SKIP() << "the host's code page here is " << GetACP() << ", and these texts are "   \
+                         << "written for " << (cp);                                                  \
+    } while (0)
+
 // Failed checks of the running test so far, for summaries that count them.
 int FailuresInThisTest();
 

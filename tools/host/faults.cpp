@@ -15,6 +15,10 @@ volatile LONG g_shortable = 0;
 volatile LONG g_faults = 0;
 volatile LONG g_wholeShort = 0;
 volatile LONG g_readOnlyKeys = 0;
+volatile LONG g_answer = kAnswerFirst;
+volatile LONG g_faultedError = ERROR_SUCCESS;  // the first fault's last error
+volatile LONG g_pausedMs = 0;
+volatile LONG g_skipPauses = 0;
 
 // A key the user may only read (a policy, an administrator's lock) denies
 // any other access asked of it.
@@ -22,6 +26,9 @@ bool DeniedAsReadOnly(REGSAM access)
 {
     return g_readOnlyKeys != 0 && (access & ~(KEY_READ | KEY_WOW64_64KEY | KEY_WOW64_32KEY)) != 0;
 }
+const char* volatile g_beforeName = NULL;
+void (*volatile g_beforeAction)(void*) = NULL;
+void* volatile g_beforeContext = NULL;
 const char* volatile g_heldName = NULL;
 volatile LONG g_heldMs = 0;
 SRWLOCK g_lock = SRWLOCK_INIT;
@@ -35,6 +42,10 @@ bool Turn(const char* name)
     const char* held = g_heldName;
     if (held != NULL && strcmp(held, name) == 0)
         Sleep((DWORD)g_heldMs);
+    const char* before = g_beforeName;
+    if (before != NULL && strcmp(before, name) == 0 &&
+        InterlockedCompareExchangePointer((void* volatile*)&g_beforeName, NULL, (void*)before) == before)
+        g_beforeAction(g_beforeContext);
     LONG call = InterlockedIncrement(&g_calls);
     bool fail = (g_mode == kFaultNth && call == g_n) || (g_mode == kFaultFromNth && call >= g_n);
     AcquireSRWLockExclusive(&g_lock);
@@ -88,9 +99,21 @@ void AnswerShortString(BYTE* data, DWORD size, DWORD* got, int form, DWORD unit)
 // A failure: the call is not made.
 #define FAIL_WITH(value, error)   \
     do {                          \
-        SetLastError(error);      \
+        Failed(error);            \
         return value;             \
     } while (0)
+// A call with two answers: the first, or, when the plan asks for it, the second.
+#define FAIL_WITH_EITHER(value, first, second) FAIL_WITH(value, g_answer == kAnswerSecond ? (second) : (first))
+
+void Failed(DWORD error)
+{
+    InterlockedCompareExchange(&g_faultedError, (LONG)error, ERROR_SUCCESS);
+    SetLastError(error);
+}
+
+// The calls whose failure a program sees in two ways worth telling apart:
+// one of them another program's hold on the file, which passes.
+const char* const kTwoAnswers[] = {"CreateFileA", "ReadFile", "WriteFile", "MoveFileA", "DeleteFileA"};
 
 // kernel32
 NEXT(CreateFileA);
@@ -138,6 +161,7 @@ NEXT(PostQueuedCompletionStatus);
 NEXT(CloseHandle);
 NEXT(FindClose);
 NEXT(HeapFree);
+NEXT(Sleep);
 // user32
 NEXT(FindWindowExA);
 NEXT(GetWindow);
@@ -166,7 +190,8 @@ NEXT(RegCloseKey);
 HANDLE WINAPI W_CreateFileA(LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g)
 {
     if (Turn("CreateFileA"))
-        FAIL_WITH(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);  // antivirus holds it, a read-only folder
+        // A read-only folder; or a scanner holding it, sharing nothing.
+        FAIL_WITH_EITHER(INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION);
     return next_CreateFileA(a, b, c, d, e, f, g);
 }
 HANDLE WINAPI W_CreateEventA(LPSECURITY_ATTRIBUTES a, BOOL b, BOOL c, LPCSTR d)
@@ -217,7 +242,7 @@ int WINAPI W_WideCharToMultiByte(UINT a, DWORD b, LPCWCH c, int d, LPSTR e, int 
 BOOL WINAPI W_MoveFileA(LPCSTR a, LPCSTR b)
 {
     if (Turn("MoveFileA"))
-        FAIL_WITH(FALSE, ERROR_SHARING_VIOLATION);  // the editor holds it open
+        FAIL_WITH_EITHER(FALSE, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED);  // held open; a read-only file
     return next_MoveFileA(a, b);
 }
 BOOL WINAPI W_GetFileTime(HANDLE a, LPFILETIME b, LPFILETIME c, LPFILETIME d)
@@ -248,7 +273,7 @@ HANDLE WINAPI W_CreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T b, LPTHREAD_START_R
 BOOL WINAPI W_DeleteFileA(LPCSTR a)
 {
     if (Turn("DeleteFileA"))
-        FAIL_WITH(FALSE, ERROR_SHARING_VIOLATION);
+        FAIL_WITH_EITHER(FALSE, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED);
     return next_DeleteFileA(a);
 }
 DWORD WINAPI W_ExpandEnvironmentStringsA(LPCSTR a, LPSTR b, DWORD c)
@@ -323,7 +348,8 @@ LPVOID WINAPI W_HeapAlloc(HANDLE a, DWORD b, SIZE_T c)
 BOOL WINAPI W_ReadFile(HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
 {
     if (Turn("ReadFile"))
-        FAIL_WITH(FALSE, ERROR_LOCK_VIOLATION);  // another program locked a range
+        // Another program locked a range; a network share went away.
+        FAIL_WITH_EITHER(FALSE, ERROR_LOCK_VIOLATION, ERROR_NETNAME_DELETED);
     if (c >= 2 && ShortTurn())
         c /= 2;
     return next_ReadFile(a, b, c, d, e);
@@ -331,7 +357,7 @@ BOOL WINAPI W_ReadFile(HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
 BOOL WINAPI W_WriteFile(HANDLE a, LPCVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
 {
     if (Turn("WriteFile"))
-        FAIL_WITH(FALSE, ERROR_DISK_FULL);
+        FAIL_WITH_EITHER(FALSE, ERROR_DISK_FULL, ERROR_LOCK_VIOLATION);
     if (c >= 2 && ShortTurn())
         c /= 2;
     return next_WriteFile(a, b, c, d, e);
@@ -455,6 +481,12 @@ BOOL WINAPI W_HeapFree(HANDLE a, DWORD b, LPVOID c)
     return ok;
 }
 
+// No failure: the pause is counted and, where the sweep asks, not waited out.
+VOID WINAPI W_Sleep(DWORD ms)
+{
+    InterlockedExchangeAdd(&g_pausedMs, (LONG)ms);
+    next_Sleep(g_skipPauses != 0 ? 0 : ms);
+}
 HWND WINAPI W_FindWindowExA(HWND a, HWND b, LPCSTR c, LPCSTR d)
 {
     if (Turn("FindWindowExA"))
@@ -631,7 +663,7 @@ const ImportRedirect kKernel32[] = {
     WRAP(CreateJobObjectA), WRAP(CreateIoCompletionPort), WRAP(SetInformationJobObject),
     WRAP(QueryInformationJobObject), WRAP(AssignProcessToJobObject), WRAP(ResumeThread),
     WRAP(TerminateProcess), WRAP(GetQueuedCompletionStatus), WRAP(PostQueuedCompletionStatus),
-    WRAP(CloseHandle), WRAP(FindClose), WRAP(HeapFree),
+    WRAP(CloseHandle), WRAP(FindClose), WRAP(HeapFree), WRAP(Sleep),
 };
 const ImportRedirect kUser32[] = {
     WRAP(FindWindowExA), WRAP(GetWindow), WRAP(GetParent), WRAP(GetWindowTextA),
@@ -662,7 +694,7 @@ const struct {
 // that is an answer (no message waiting), or they are the compiler's
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
-    "GetACP", "GetCurrentProcessId", "GetLastError", "GetTickCount", "Sleep", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "GetACP", "GetCurrentProcessId", "GetLastError", "GetTickCount", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "CharPrevA", "PeekMessageA", "lstrlenW", "lstrcmpiW",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
@@ -694,7 +726,7 @@ bool InjectFaults(HMODULE module)
     return changed > 0;
 }
 
-void PlanFaults(FaultMode mode, int n)
+void PlanFaults(FaultMode mode, int n, FaultAnswer answer)
 {
     AcquireSRWLockExclusive(&g_lock);
     g_byName.clear();
@@ -706,6 +738,9 @@ void PlanFaults(FaultMode mode, int n)
     InterlockedExchange(&g_shortable, 0);
     InterlockedExchange(&g_faults, 0);
     InterlockedExchange(&g_wholeShort, 0);
+    InterlockedExchange(&g_faultedError, ERROR_SUCCESS);
+    InterlockedExchange(&g_pausedMs, 0);
+    InterlockedExchange(&g_answer, answer);
     InterlockedExchange(&g_n, n);
     InterlockedExchange(&g_mode, mode);
 }
@@ -718,8 +753,24 @@ void HoldCalls(const char* name, DWORD ms)
     InterlockedExchange(&g_heldMs, (LONG)ms);
     g_heldName = name;
 }
+void BeforeCall(const char* name, void (*action)(void*), void* context)
+{
+    g_beforeAction = action;
+    g_beforeContext = context;
+    InterlockedExchangePointer((void* volatile*)&g_beforeName, (void*)name);
+}
 void MakeKeysReadOnly(bool readOnly) { InterlockedExchange(&g_readOnlyKeys, readOnly ? 1 : 0); }
 bool ShortAnswerWasWhole() { return g_wholeShort != 0; }
+DWORD FaultedError() { return (DWORD)g_faultedError; }
+bool HasSecondAnswer(const std::string& name)
+{
+    for (const char* two : kTwoAnswers)
+        if (name == two)
+            return true;
+    return false;
+}
+void SkipPauses(bool skip) { InterlockedExchange(&g_skipPauses, skip ? 1 : 0); }
+DWORD PausedMs() { return (DWORD)g_pausedMs; }
 
 std::map<std::string, int> CallsByName()
 {

@@ -22,11 +22,17 @@ enum FaultMode {
                    // of the buffer non-zero
 };
 
+// Which of its failures a call with two answers gives (HasSecondAnswer):
+// CreateFileA access denied or a sharing violation, ReadFile a lock
+// violation or a vanished network name, WriteFile a full disk or a lock
+// violation, MoveFileA and DeleteFileA a sharing violation or access denied.
+enum FaultAnswer { kAnswerFirst, kAnswerSecond };
+
 // Redirects the module's fallible imports, after any earlier redirection (a
 // guard heap stays in place: the wrapper calls what the slot held).
 bool InjectFaults(HMODULE module);
 // Starts a run: counts set to zero, the plan in force from the next call.
-void PlanFaults(FaultMode mode, int n);
+void PlanFaults(FaultMode mode, int n, FaultAnswer answer = kAnswerFirst);
 int FallibleCalls();  // made since the run started
 int ShortableCalls();
 int FaultsMade();     // failures or short answers given in this run
@@ -36,10 +42,22 @@ bool ShortAnswerWasWhole();
 std::map<std::string, int> CallsByName();
 std::map<std::string, int> FaultsByName();  // of those, the ones made to fail
 std::string FaultedCall();  // the name of the first call made to fail, or ""
+DWORD FaultedError();       // the last error that call answered, or 0
+bool HasSecondAnswer(const std::string& name);
+
+// The module's pauses (Sleep) since the run started, in ms. While skipped,
+// a pause is counted but not waited out: a hold the injector makes ends
+// when the call is made again, however soon.
+void SkipPauses(bool skip);
+DWORD PausedMs();
 
 // Holds every call of the named function (NULL: none) for ms before it is
 // made: the window in which what the call was to prevent can happen.
 void HoldCalls(const char* name, DWORD ms);
+
+// Runs action(context) once, just before the next call of the named
+// function is made: what another program does at that moment.
+void BeforeCall(const char* name, void (*action)(void*), void* context);
 
 // While set, every registry key the module opens or creates denies any
 // access but reading, as a key under a policy does.

@@ -4,7 +4,7 @@
 // there. "startEdit" never writes over such a file: it keeps it under a
 // name of its own beside it, by a rename (never a copy that could stop
 // halfway), and says so.
-#include "editor.h"
+#include "source.h"
 
 #include <strsafe.h>
 
@@ -55,13 +55,12 @@ static BOOL HoldsExactly(const char* path, const BYTE* bytes, DWORD size)
     BOOL same = FALSE;
     BYTE chunk[16384];
     DWORD at = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = OpenEditFile(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE)
         goto out;
     for (;;) {
         DWORD moved = 0;
-        if (!ReadFile(file, chunk, sizeof(chunk), &moved, NULL))
+        if (!ReadEditFile(file, chunk, sizeof(chunk), &moved))
             goto out;
         if (moved == 0)
             break;
@@ -114,24 +113,41 @@ static BOOL KeptName(const char* workDir, FILETIME written, int n, char* kept)
     return SUCCEEDED(made);
 }
 
+// What the boxes say of a kept file: where it went (%s, the kept path), and
+// where it stays when no name could be had (%s, the file; %s, why).
+struct KeepTexts {
+    const char* kept;
+    const char* stays;
+};
+static const KeepTexts kLeftoverTexts = {
+    "An edit saved in Scrivlet that no host read back was left in this folder. It has been kept as:\n\n%s\n\n"
+    "The document's source now opens in Scrivlet as the host has it.",
+    "An edit saved in Scrivlet that no host read back is in:\n\n%s\n\nIt could not be kept under another "
+    "name: %s. Nothing was changed and Scrivlet was not started. Close the program that holds the file, or "
+    "move it yourself, then try again.",
+};
+static const KeepTexts kUnreadTexts = {
+    "The host could not read back the edit saved in Scrivlet. It has been kept as:\n\n%s\n\n"
+    "Open it to take the edit from there.",
+    "The host could not read back the edit saved in Scrivlet, which is in:\n\n%s\n\nIt could not be kept "
+    "under another name: %s. It was left where it is; move it yourself before the next edit of this "
+    "document's source.",
+};
+
 // Renames the file to a free name beside it and says where; FALSE, after a
 // box saying why, when no name could be had.
-static BOOL KeepByRename(const char* workDir, const char* tempPath, FILETIME written)
+static BOOL KeepByRename(const char* workDir, const char* tempPath, FILETIME written, const KeepTexts* texts)
 {
     char kept[MAX_PATH];
-    char text[160 + 2 * MAX_PATH];
+    char text[240 + 2 * MAX_PATH];
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
     for (int n = 1; n <= kMaxKeptNames; n++) {
         if (!KeptName(workDir, written, n, kept)) {
             error = ERROR_FILENAME_EXCED_RANGE;
             break;
         }
-        if (MoveFileA(tempPath, kept)) {
-            StringCchPrintfA(text, ARRAYSIZE(text),
-                             "An edit saved in Scrivlet that no host read back was left in this folder. "
-                             "It has been kept as:\n\n%s\n\nThe document's source now opens in Scrivlet "
-                             "as the host has it.",
-                             kept);  // fits: a path and a fixed text
+        if (MoveEditFile(tempPath, kept)) {
+            StringCchPrintfA(text, ARRAYSIZE(text), texts->kept, kept);  // fits: a path and a fixed text
             MessageBoxA(NULL, text, kKeptCaption, MB_OK | MB_ICONINFORMATION);
             return TRUE;
         }
@@ -141,12 +157,7 @@ static BOOL KeepByRename(const char* workDir, const char* tempPath, FILETIME wri
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
             break;
     }
-    StringCchPrintfA(text, ARRAYSIZE(text),
-                     "An edit saved in Scrivlet that no host read back is in:\n\n%s\n\n"
-                     "It could not be kept under another name: %s. Nothing was changed and Scrivlet "
-                     "was not started. Close the program that holds the file, or move it yourself, "
-                     "then try again.",
-                     tempPath, Why(error));  // fits: a path and fixed texts
+    StringCchPrintfA(text, ARRAYSIZE(text), texts->stays, tempPath, Why(error));  // fits: a path and fixed texts
     MessageBoxA(NULL, text, NULL, MB_OK | MB_ICONERROR);
     return FALSE;
 }
@@ -161,7 +172,7 @@ BOOL KeepLeftover(const char* workDir, const char* tempPath, const BYTE* bytes, 
             return TRUE;
         // Not seen, so not known to be nothing: kept all the same.
         FILETIME unknown = {0, 0};
-        return KeepByRename(workDir, tempPath, unknown);
+        return KeepByRename(workDir, tempPath, unknown, &kLeftoverTexts);
     }
     FindClose(search);
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -175,5 +186,20 @@ BOOL KeepLeftover(const char* workDir, const char* tempPath, const BYTE* bytes, 
         return TRUE;
     if (entry.nFileSizeHigh == 0 && entry.nFileSizeLow == size && HoldsExactly(tempPath, bytes, size))
         return TRUE;
-    return KeepByRename(workDir, tempPath, entry.ftLastWriteTime);
+    return KeepByRename(workDir, tempPath, entry.ftLastWriteTime, &kLeftoverTexts);
+}
+
+void KeepUnreadEdit(const char* workDir, const char* tempPath)
+{
+    WIN32_FIND_DATAA entry;
+    FILETIME written = {0, 0};
+    HANDLE search = FindFirstFileA(tempPath, &entry);
+    DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        written = entry.ftLastWriteTime;
+    } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return;  // nothing left to keep
+    }
+    KeepByRename(workDir, tempPath, written, &kUnreadTexts);
 }

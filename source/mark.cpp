@@ -2,7 +2,7 @@
 // processes to see: two hosts editing the source of documents in one folder
 // would share one temporary file, and the later one would overwrite the
 // text the other's editor shows.
-#include "editor.h"
+#include "source.h"
 
 #include <strsafe.h>
 

@@ -1,12 +1,13 @@
 // "startEdit", "getEdit" and "endEdit": the host's source text goes through
 // a temporary file in a directory the host names.
-#include "editor.h"
+#include "source.h"
 
 #include <strsafe.h>
 
 #include "../frame/frame.h"
 
 const char kTempName[] = "QuillhavenTemp.html";
+static const char kNotStarted[] = "Scrivlet was not started; try again once that program lets the file go.";
 static const char kEditInUse[] =
     "A document's source in this folder is already being edited in Scrivlet.\n\n"
     "Finish that edit first, then try again.";
@@ -17,6 +18,9 @@ char g_workDir[MAX_PATH] = "";
 static BOOL g_textWhole = TRUE;
 // What the latest "startEdit" knew of the text, for reading it back.
 static TextOrigin g_origin = {FALSE, FALSE};
+// A "getEdit" could not read the file that was there: "endEdit" keeps it
+// rather than deleting the only copy of the user's saved edit.
+static BOOL g_unreadSave = FALSE;
 // The read's room after the file's bytes, for a NUL and a cut UTF-16 unit:
 // with the block's own 8 bytes, the file's size + 32 from the heap.
 static const DWORD kReadRoom = 24;
@@ -34,13 +38,19 @@ static void EditedTempFile(char* path)
         StringCchPrintfA(path, MAX_PATH, "%s\\%s", g_workDir, kTempName);  // fits: startEdit checked
 }
 
+// FALSE with the last error set: a short write is a full disk, never an
+// error an earlier call left behind.
 static BOOL WriteWholeFile(HANDLE file, const BYTE* bytes, DWORD length)
 {
     DWORD written = 0;
     if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !SetEndOfFile(file))
+        !SetEndOfFile(file) || !WriteFile(file, bytes, length, &written, NULL))
         return FALSE;
-    return WriteFile(file, bytes, length, &written, NULL) && written == length;
+    if (written != length) {
+        SetLastError(ERROR_HANDLE_DISK_FULL);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // "C:\Docs\" and "C:\Docs" are one folder, and must give one temporary
@@ -79,6 +89,8 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     const BYTE* bytes = (const BYTE*)text;  // what the file is to hold
     DWORD size = length;
     HANDLE file = INVALID_HANDLE_VALUE;
+    int tries = 0;
+    DWORD error = ERROR_SUCCESS;
     WCHAR program[MAX_PATH];
 
     // A relative directory is resolved once, so that the file written, the
@@ -112,20 +124,29 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
     if (!KeepLeftover(workDir, tempPath, bytes, size))
         goto out;
     StringCchCopyA(g_workDir, ARRAYSIZE(g_workDir), workDir);  // fits: same size
+    g_unreadSave = FALSE;
     g_textWhole = FALSE;
     g_origin.hostTextUtf8 = IsUtf8WithMultibyte(text, length);
     g_origin.wroteUtf8 = utf8;
 
-    file = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_ARCHIVE, NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    file = OpenEditFile(tempPath, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (IsHeldError(GetLastError()))
+            ReportHeld(tempPath, "written", kNotStarted);
         goto out;
-    g_textWhole = WriteWholeFile(file, bytes, size);
+    }
+    tries = 0;
+    do {
+        g_textWhole = WriteWholeFile(file, bytes, size);
+    } while (!g_textWhole && HeldAgain(&tries));
+    error = g_textWhole ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
     // A disk that filled up, a quota: what part of the text was written is
     // not left for the editor, nor for a host, to take for the whole.
     if (!g_textWhole) {
-        DeleteFileA(tempPath);
+        DeleteEditFile(tempPath);
+        if (IsHeldError(error))
+            ReportHeld(tempPath, "written", kNotStarted);
         goto out;
     }
 
@@ -152,14 +173,17 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
         return 0;
 
     int delivered = 0;
+    BOOL handed = FALSE;
     char* bytes = NULL;  // the file's bytes, then the host's text
     LARGE_INTEGER size;
     DWORD got = 0;
+    DWORD error = ERROR_SUCCESS;
     FILETIME written = {0, 0};
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    HANDLE file = OpenEditFile(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
         goto out;
+    }
     // Taken before the read: a save that comes after it is not taken for
     // one the host has.
     if (!GetFileTime(file, NULL, NULL, &written))
@@ -175,8 +199,10 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
     // end, and only a file that ended sooner delivers less than its size.
     while (got < (DWORD)size.QuadPart) {
         DWORD moved = 0;
-        if (!ReadFile(file, bytes + got, (DWORD)size.QuadPart - got, &moved, NULL))
+        if (!ReadEditFile(file, bytes + got, (DWORD)size.QuadPart - got, &moved)) {
+            error = GetLastError();
             goto out;
+        }
         if (moved == 0)
             break;
         got += moved;
@@ -186,12 +212,19 @@ int __cdecl OnGetEdit(void* unused, JSAArg* args, JSAResult result)
     if (bytes == NULL)
         goto out;
     delivered = g_host->ReturnString(g_host, bytes, result);
+    handed = TRUE;
     NoteOwnText(path, written);
 
 out:
     FreeBlock(bytes);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
+    // A file that is there but was not read holds a save the host lacks:
+    // no file at all, or one whose folder has gone, holds nothing.
+    g_unreadSave = !handed && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    if (IsHeldError(error))
+        ReportHeld(path, "read back", "The host was given nothing; the edit stays in the file and is kept "
+                                      "when the host ends the edit.");
     return delivered;
 }
 
@@ -204,7 +237,11 @@ int __cdecl OnEndEdit(void* unused, JSAArg* args, JSAResult result)
     // folder from then on.
     char path[MAX_PATH];
     EditedTempFile(path);
-    DeleteFileA(path);
+    if (g_unreadSave)
+        KeepUnreadEdit(g_workDir[0] != '\0' ? g_workDir : ".", path);
+    else if (!DeleteEditFile(path) && IsHeldError(GetLastError()))
+        ReportHeld(path, "removed", "It stays in the folder; delete it yourself once that program lets it go.");
+    g_unreadSave = FALSE;
     ReleaseEditMark();
     return 0;
 }

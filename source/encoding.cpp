@@ -6,7 +6,7 @@
 // the text is HTML source, so nothing is lost. UTF-8 is read as the WHATWG
 // Encoding Standard reads it: a malformed sequence is one U+FFFD for each of
 // its longest starts that could have been valid.
-#include "editor.h"
+#include "source.h"
 
 #include <strsafe.h>
 
@@ -148,14 +148,17 @@ static BOOL IsLow(WCHAR c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // UTF-16 where it was read, byte order made the machine's, a lone
 // surrogate made U+FFFD; an odd last byte, a cut unit, is one U+FFFD too,
-// in the slack after the bytes.
+// in the slack after the bytes. The input's end with a lead surrogate and
+// a lone byte pending is one error, one U+FFFD, as the WHATWG decoder has it.
 static WCHAR* WideInPlace(BYTE* p, DWORD size, BOOL bigEndian, DWORD* units)
 {
     WCHAR* wide = (WCHAR*)p;
     DWORD count = size / 2;
     for (DWORD i = 0; bigEndian && i < count; i++)
         wide[i] = (WCHAR)((p[2 * i] << 8) | p[2 * i + 1]);
-    if (size % 2 != 0)
+    if (size % 2 != 0 && count > 0 && IsHigh(wide[count - 1]))
+        wide[count - 1] = kReplacement;
+    else if (size % 2 != 0)
         wide[count++] = kReplacement;
     for (DWORD i = 0; i < count; i++) {
         if (IsHigh(wide[i]) && i + 1 < count && IsLow(wide[i + 1]))
