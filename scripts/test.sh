@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test under Wine and Xvfb.
+#   scripts/test.sh [--whole] [CTEST OPTIONS...]
+# The prefixes run side by side, each program alone in its own. By default
+# the fault sweep walks in the 64-bit prefix only the roads that prefix
+# changes; --whole walks every road in every prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scope=(-LE whole)
+if [ "${1:-}" = --whole ]; then
+    scope=()
+    shift
+fi
 ROOT=$PWD
 BUILD=${QH_BUILD:-$ROOT/build}
 "$ROOT/scripts/setup.sh" || { echo "error: set-up failed (see above); fix that and run scripts/test.sh again" >&2; exit 1; }
@@ -17,7 +26,7 @@ if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
     repeat=(--repeat until-pass:3)
 fi
 set +e
-ctest --test-dir "$BUILD" --output-on-failure --timeout 300 "${repeat[@]}" "$@"
+ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -j "${QH_TEST_JOBS:-4}" "${scope[@]}" "${repeat[@]}" "$@"
 rc=$?
 set -e
 echo "tests ran in $(( $(date +%s) - start )) s"

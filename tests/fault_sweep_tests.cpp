@@ -339,6 +339,9 @@ TEST_F(FaultSweepTest, SourceTextRoadsAfterTheEdit)
            }});
     // After a "getEdit" that could not read the file, the saved edit is
     // kept under a name of its own, or left where it is: never deleted.
+    bool existsAtEnd = false;
+    std::string leftAtEnd;
+    std::vector<std::string> keptAtEnd;
     Sweep({"endEdit unread",
            [&] {
                WriteFileBytes(TempFile(), saved);
@@ -346,19 +349,24 @@ TEST_F(FaultSweepTest, SourceTextRoadsAfterTheEdit)
                Call("getEdit");
                PlanFaults(kFaultNone, 0);
            },
-           [&] { return Call("endEdit"); },
+           [&] {
+               Delivery d = Call("endEdit");
+               // Seen before the settling removes what was kept.
+               leftAtEnd = ReadFileBytes(TempFile(), &existsAtEnd);
+               keptAtEnd.clear();
+               for (const std::string& name : FilesMatching(workDir, "QuillhavenTemp-*.html"))
+                   keptAtEnd.push_back(ReadFileBytes(workDir + "\\" + name));
+               return d;
+           },
            [&](const Delivery& d) -> std::string {
                if (d.returnCalls != 0)
                    return "endEdit delivered something";
-               bool exists = true;
-               std::string left = ReadFileBytes(TempFile(), &exists);
-               std::vector<std::string> kept = FilesMatching(workDir, "QuillhavenTemp-*.html");
-               if (kept.size() > 1 || (exists && !kept.empty()))
+               if (keptAtEnd.size() > 1 || (existsAtEnd && !keptAtEnd.empty()))
                    return "the edit was kept twice";
-               if (kept.size() == 1)
-                   return ReadFileBytes(workDir + "\\" + kept[0]) == saved ? "" : "the kept file was changed";
-               return !exists ? "the edit the host could not read was deleted"
-                              : left == saved ? "failure" : "the file was changed";
+               if (keptAtEnd.size() == 1)
+                   return keptAtEnd[0] == saved ? "" : "the kept file was changed";
+               return !existsAtEnd ? "the edit the host could not read was deleted"
+                                   : leftAtEnd == saved ? "failure" : "the file was changed";
            },
            [&] {
                for (const std::string& name : FilesMatching(workDir, "QuillhavenTemp-*.html"))

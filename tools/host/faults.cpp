@@ -694,7 +694,7 @@ const struct {
 // that is an answer (no message waiting), or they are the compiler's
 // runtime and its start-up, which run before any handler.
 const char* const kCannotFail[] = {
-    "GetACP", "GetCurrentProcessId", "GetLastError", "GetTickCount", "lstrcmpA", "lstrcmpiA", "lstrlenA",
+    "GetACP", "GetCurrentProcessId", "GetLastError", "GetTickCount", "SetLastError", "lstrcmpA", "lstrcmpiA", "lstrlenA",
     "CharUpperBuffA", "CharPrevA", "PeekMessageA", "lstrlenW", "lstrcmpiW",
     "DeleteCriticalSection", "EnterCriticalSection", "InitializeCriticalSection",
     "LeaveCriticalSection", "FreeLibrary", "FreeLibraryAndExitThread", "GetModuleHandleA", "GetProcAddress", "LoadLibraryA",
