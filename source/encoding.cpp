@@ -65,9 +65,14 @@ static BOOL ScanUtf8(const BYTE* p, const BYTE* end, BOOL* multibyte)
 {
     *multibyte = FALSE;
     while (p < end) {
-        // Runs of ASCII, the bulk of any HTML, four bytes at a time.
-        while (end - p >= 4 && (*(const UNALIGNED DWORD*)p & 0x80808080) == 0)
-            p += 4;
+        // Runs of ASCII, the bulk of any HTML, eight bytes at a time.
+        while (end - p >= 8) {
+            ULONGLONG word;
+            CopyMemory(&word, p, sizeof(word));
+            if ((word & 0x8080808080808080ULL) != 0)
+                break;
+            p += 8;
+        }
         if (p == end)
             break;
         if (*p < 0x80) {
