@@ -59,6 +59,18 @@ static DWORD NextUtf8(const BYTE* p, const BYTE* end, DWORD* cp)
     return length;
 }
 
+// 256 bytes, all ASCII: the words or'd together, looked at once.
+static BOOL IsAsciiBlock(const BYTE* p)
+{
+    ULONGLONG any = 0;
+    for (int i = 0; i < 32; i++) {
+        ULONGLONG word;
+        CopyMemory(&word, p + 8 * i, sizeof(word));
+        any |= word;
+    }
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
 // One pass: whether the bytes are valid UTF-8, and whether they hold a
 // multi-byte sequence at all (plain ASCII is every encoding's).
 static BOOL ScanUtf8(const BYTE* p, const BYTE* end, BOOL* multibyte)
@@ -73,21 +85,20 @@ static BOOL ScanUtf8(const BYTE* p, const BYTE* end, BOOL* multibyte)
             *multibyte = TRUE;
             continue;
         }
-        // A run of ASCII, the bulk of any HTML: 32 bytes a step, then eight,
-        // then one. Text in another script goes to the sequences at once.
-        while (end - p >= 32) {
-            ULONGLONG words[4];
-            CopyMemory(words, p, sizeof(words));
-            if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) != 0)
-                break;
-            p += 32;
-        }
+        // A run of ASCII, the bulk of any HTML: eight bytes a step and,
+        // once it has gone on for 64 (a plain page), 256 a step looked at
+        // whole; then one. Short runs between other letters pay no long look.
+        int words = 0;
         while (end - p >= 8) {
             ULONGLONG word;
             CopyMemory(&word, p, sizeof(word));
             if ((word & 0x8080808080808080ULL) != 0)
                 break;
             p += 8;
+            if (++words == 8) {
+                while (end - p >= 256 && IsAsciiBlock(p))
+                    p += 256;
+            }
         }
         while (p < end && *p < 0x80)
             p++;

@@ -135,7 +135,6 @@ int __cdecl OnStartEdit(void* unused, JSAArg* args, JSAResult result)
             ReportHeld(tempPath, "written", kNotStarted);
         goto out;
     }
-    tries = 0;
     do {
         g_textWhole = WriteWholeFile(file, bytes, size);
     } while (!g_textWhole && HeldAgain(&tries));

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What "getEdit" delivers, beside an independent decoder: Python's codecs.
 
-Generates files as editors save them (seeded, so a run is reproducible):
+Generates files as editors save them (the generator always starts from the
+same value, so a run is reproducible):
 UTF-8 with its mark and without, UTF-16 in both byte orders, valid and
 broken, the code page's own bytes, long texts full of characters the code
 page lacks. Each is read back through the real module (the TextOracleTest
@@ -10,7 +11,9 @@ text decoded by Python ('replace' for the UTF decoders, which follows the
 WHATWG Encoding Standard's one U+FFFD per maximal malformed part), written
 into the code page with 'xmlcharrefreplace', cut at its first NUL.
 
-    text-oracle.py RUNNER PROGRAM CODEPAGE COUNT SEED
+    text-oracle.py RUNNER PROGRAM CODEPAGE COUNT START
+
+START is where the random generator starts: the same files every run.
 """
 import functools
 import os
@@ -182,10 +185,10 @@ def windows_path(path):
 
 def main():
     if len(sys.argv) != 6:
-        print(__doc__.strip().splitlines()[-1].strip(), file=sys.stderr)
+        print("usage: text-oracle.py RUNNER PROGRAM CODEPAGE COUNT START", file=sys.stderr)
         return 2
-    runner, program, codepage, count, seed = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
-    rng = random.Random(seed)
+    runner, program, codepage, count, start = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+    rng = random.Random(start)
     cases = [one_case(rng, codepage) for _ in range(count)]
     with tempfile.TemporaryDirectory(prefix="qh-oracle-") as work:
         cases_path = os.path.join(work, "cases.bin")
@@ -224,7 +227,7 @@ def main():
                 print("case %d (%d bytes): %s" % (i, len(c), c[:48].hex(" ")))
                 print("  Python: %r" % (want[:120],))
                 print("  module: %r" % (got[:120] if got is not None else "nothing delivered",))
-    print("text oracle, code page %d, seed %d: %d files, %d differences" % (codepage, seed, count, differences))
+    print("text oracle, code page %d, generator started at %d: %d files, %d differences" % (codepage, start, count, differences))
     return 1 if differences else 0
 
 

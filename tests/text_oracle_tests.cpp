@@ -36,7 +36,6 @@ TEST_F(TextOracleTest, WhatGetEditDeliversForEachGeneratedFile)
     ASSERT_EQ(Call("startEdit", {StringArg(workDir), StringArg("<p>plain</p>")}).number, 1);
     ASSERT_TRUE(WaitEditorExit(logPath));
     const std::string temp = workDir + "\\QuillhavenTemp.html";
-    host.copyStrings = true;
 
     std::string out;
     size_t at = 0;
