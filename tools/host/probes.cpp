@@ -47,7 +47,11 @@ static int CountListedHandles()
         }
         int count = -1;
         if (status >= 0) {
+            // Never more entries than the buffer holds, whatever the count says.
             ULONG entries = *(ULONG*)buffer;
+            ULONG room = (size - (ULONG)sizeof(ULONG_PTR)) / (ULONG)sizeof(Entry);
+            if (entries > room)
+                entries = room;
             const Entry* entry = (const Entry*)(buffer + sizeof(ULONG_PTR));
             count = 0;
             for (ULONG i = 0; i < entries; i++)
@@ -69,7 +73,8 @@ int CountHandles()
         int listed = CountListedHandles();
         trusted = listed >= 0 && listed == ProbeEveryHandleValue() ? 1 : 0;
     }
-    return trusted == 1 ? CountListedHandles() : ProbeEveryHandleValue();
+    int listed = trusted == 1 ? CountListedHandles() : -1;
+    return listed >= 0 ? listed : ProbeEveryHandleValue();
 }
 
 int CountThreads()
